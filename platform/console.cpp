@@ -1,0 +1,40 @@
+#include "platform/console.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdarg>
+
+namespace kelpie {
+
+void WaitForKeyIfTerminal() {
+  if (!isatty(STDIN_FILENO)) return;
+  termios saved{};
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+    char key = 0;
+    ssize_t got = read(STDIN_FILENO, &key, 1);
+    (void)got;
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+void Console::Out(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(out, format, args);
+  va_end(args);
+}
+
+void Console::Err(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(err, format, args);
+  va_end(args);
+}
+
+}  // namespace kelpie
