@@ -1,14 +1,30 @@
 // The program's run: command-line check, output path, reading the script,
 // grouping consecutive events with equal times, and handing each group on.
+// The run owns the output file, the script, the font and the RunState (play
+// resolution and the tables that every picture reuses) from start to end.
 #ifndef KELPIE_DRIVER_RUN_DRIVER_H_
 #define KELPIE_DRIVER_RUN_DRIVER_H_
 
+#include <string>
+
 #include "platform/console.h"
+#include "platform/output_file.h"
 
 namespace kelpie {
 
-// Runs the whole conversion; returns the process exit status.
+// Runs the whole conversion; returns the process exit status: 0 after a
+// complete run, 1 after a start-up error (reported, then one key wait) or a
+// failed read or write (reported; no ".sup" is left behind).
 int RunKelpie(int argc, char** argv, Console& console);
+
+// Derives the output path from the script path: the directory, the base name
+// (the file name before its last '.') and ".sup". Returns false when the
+// file name's extension is not exactly ".ass" (case matters).
+bool OutputPathFor(const std::string& script_path, std::string* sup_path);
+
+// Closes the finished output. If a write or the close failed, prints
+// "can't write <path>: <reason>", deletes the file and returns false.
+bool CloseOutput(OutputFile& out, Console& console);
 
 }  // namespace kelpie
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,8 +27,12 @@ bool ScriptFile::Open(const std::string& path) {
 
 bool ScriptFile::NextLine(std::string* line) {
   if (file_ == nullptr) return false;
+  errno = 0;
   const ssize_t n = getline(&buffer_, &capacity_, file_);
-  if (n < 0) return false;
+  if (n < 0) {
+    if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   std::size_t length = static_cast<std::size_t>(n);
   if (length > 0 && buffer_[length - 1] == '\n') --length;
   if (length > 0 && buffer_[length - 1] == '\r') --length;

@@ -21,8 +21,12 @@ class ScriptFile {
   bool Open(const std::string& path);
 
   // Reads the next line into *line (UTF-8, without its line end). Returns
-  // false at the end of the file.
+  // false at the end of the file, or when reading fails (see read_error()).
   bool NextLine(std::string* line);
+
+  // errno of a failed read (an I/O error, no memory for a huge line), 0 when
+  // the file was read to its end.
+  int read_error() const { return read_error_; }
 
   // 1-based number of the line last returned by NextLine.
   long line_number() const { return line_number_; }
@@ -32,6 +36,7 @@ class ScriptFile {
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
   long line_number_ = 0;
+  int read_error_ = 0;
 };
 
 }  // namespace kelpie

@@ -1,0 +1,359 @@
+#include "driver/run_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/event_grouper.h"
+
+namespace kelpie {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kKelpie[] = KELPIE_BINARY_DIR "/driver/kelpie";
+const char kUsage[] = "usage: kelpie.exe *.ass\n";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Each test gets a fresh folder and runs the built program in it with its
+// standard input from /dev/null, so a start-up error never waits for a key.
+class KelpieProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelpie_driver_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Outcome Kelpie(const std::vector<std::string>& args) {
+    const fs::path out_path = dir_ / "stdout.txt";
+    const fs::path err_path = dir_ / "stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || out < 0 || err < 0) _exit(127);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(kKelpie));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kKelpie, argv.data());
+      _exit(127);
+    }
+    Outcome run;
+    int wstatus = 0;
+    EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
+    EXPECT_TRUE(WIFEXITED(wstatus)) << "kelpie did not exit normally";
+    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+    run.out = ReadFile(out_path);
+    run.err = ReadFile(err_path);
+    fs::remove(out_path);
+    fs::remove(err_path);
+    return run;
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+TEST_F(KelpieProgramTest, StartupFailures) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  WriteFile(dir_ / "upper.ASS", "");
+  WriteFile(dir_ / "notes.txt", "");
+  WriteFile(dir_ / "noext", "");
+  WriteFile(dir_ / "script.ass.bak", "");
+  fs::create_directory(dir_ / "folder.ass");
+  WriteFile(dir_ / "folder.ass" / "inner", "");
+  const Case cases[] = {
+      {{}, kUsage},
+      {{Path("a.ass"), Path("b.ass")}, kUsage},
+      {{Path("upper.ASS")}, kUsage},                  // the extension is case-sensitive
+      {{Path("notes.txt")}, kUsage},                  //
+      {{Path("noext")}, kUsage},                      //
+      {{Path("script.ass.bak")}, kUsage},             // only the last '.' counts
+      {{Path("folder.ass") + "/inner"}, kUsage},      // a '.' of the folder does not
+      {{Path("folder.ass") + "/"}, kUsage},           // no file name at all
+      {{Path("missing.ass")}, "can't open *.ass\n"},  // creates missing.sup first
+      {{Path("folder.ass")}, "can't open *.ass\n"},   // a folder is not a script
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Kelpie(c.args);
+    const std::string what = c.args.empty() ? "(no argument)" : c.args[0];
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_EQ(run.err, c.message) << what;
+    EXPECT_EQ(run.out, "") << what;
+  }
+  // Refused paths create nothing; a script that cannot be opened leaves its
+  // ".sup" behind, empty.
+  EXPECT_FALSE(fs::exists(dir_ / "upper.sup"));
+  EXPECT_FALSE(fs::exists(dir_ / "notes.sup"));
+  EXPECT_FALSE(fs::exists(dir_ / "script.sup"));
+  EXPECT_FALSE(fs::exists(dir_ / "script.ass.sup"));
+  ASSERT_TRUE(fs::is_regular_file(dir_ / "missing.sup"));
+  EXPECT_EQ(fs::file_size(dir_ / "missing.sup"), 0u);
+  ASSERT_TRUE(fs::is_regular_file(dir_ / "folder.sup"));
+  EXPECT_EQ(fs::file_size(dir_ / "folder.sup"), 0u);
+
+  // The output cannot be created (its name is taken by a folder); the script
+  // is not needed to find that out.
+  fs::create_directory(dir_ / "taken.sup");
+  const Outcome run = Kelpie({Path("taken.ass")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "can't open *.sup\n");
+}
+
+TEST_F(KelpieProgramTest, ScriptWithoutDialogueWritesAnEmptyStream) {
+  WriteFile(dir_ / "empty.ass", "[Script Info]\r\nPlayResX: 1920\r\n\r\n[Events]\r\n");
+  Outcome run = Kelpie({Path("empty.ass")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "finished\n");
+  ASSERT_TRUE(fs::is_regular_file(dir_ / "empty.sup"));
+  EXPECT_EQ(fs::file_size(dir_ / "empty.sup"), 0u);
+
+  // A zero-byte script too; a stale ".sup" beside it is replaced.
+  WriteFile(dir_ / "nothing.ass", "");
+  WriteFile(dir_ / "nothing.sup", "old bytes");
+  run = Kelpie({Path("nothing.ass")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "finished\n");
+  EXPECT_EQ(fs::file_size(dir_ / "nothing.sup"), 0u);
+}
+
+TEST_F(KelpieProgramTest, GroupsAreHandedOnInScriptOrder) {
+  // A and A share their times (a comment and a style line between them do not
+  // split them); B differs; the last A after B starts a group of its own.
+  WriteFile(dir_ / "groups.ass",
+            "\xEF\xBB\xBF[Events]\r\n"
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,first\r\n"
+            "Comment: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,a comment\r\n"
+            "Style: Default,Arial,20,&H00FFFFFF\r\n"
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,second\r\n"
+            "Dialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,other end\r\n"
+            "Dialogue: 0,1:00:01.00,1:00:02.50,Default,,0,0,0,,later\r\n"
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,first again");
+  const Outcome run = Kelpie({Path("groups.ass")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(CountOf(run.err, "<subtitle starttime="), 4);
+  EXPECT_EQ(CountOf(run.err, "\toffset=\""), 4);
+  const std::size_t g1 =
+      run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:02.000\" \n");
+  const std::size_t g2 =
+      run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:03.000\" \n");
+  const std::size_t g3 =
+      run.err.find("<subtitle starttime=\"1:00:01.000\" endtime=\"1:00:02.500\" \n");
+  const std::size_t g4 =
+      run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:02.000\" \n", g1 + 1);
+  ASSERT_NE(g1, std::string::npos);
+  ASSERT_NE(g2, std::string::npos);
+  ASSERT_NE(g3, std::string::npos);
+  ASSERT_NE(g4, std::string::npos);
+  EXPECT_LT(g1, g2);
+  EXPECT_LT(g2, g3);
+  EXPECT_LT(g3, g4);
+  EXPECT_TRUE(run.err.ends_with("\" />\nfinished\n")) << run.err;
+}
+
+TEST_F(KelpieProgramTest, ReaderWarningsNameFileAndLineAndTheRunGoesOn) {
+  const std::string script = Path("warn.ass");
+  WriteFile(script,
+            "[Script Info]\n"
+            "PlayResX: 0\n"
+            "[Events]\n"
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default\n"
+            "Dialogue: 0,0:00:03.00,0:00:02.00,Default,,0,0,0,,backwards\n"
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,fine\n");
+  const Outcome run = Kelpie({script});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.find(script + ":2: PlayResX 0 is outside 1 to 16383; 1440 stays\n"), 0u)
+      << run.err;
+  EXPECT_NE(run.err.find(script + ":4: dialogue line has fewer than nine commas; skipped\n"),
+            std::string::npos);
+  EXPECT_NE(run.err.find(script + ":5: dialogue ends before it starts; skipped\n"),
+            std::string::npos);
+  EXPECT_EQ(CountOf(run.err, "<subtitle starttime="), 1);
+  EXPECT_TRUE(run.err.ends_with("finished\n"));
+}
+
+TEST_F(KelpieProgramTest, SampleScriptConverts) {
+  fs::copy_file(fs::path(KELPIE_SOURCE_DIR) / "examples" / "sample.ass", dir_ / "sample.ass");
+  const Outcome run = Kelpie({Path("sample.ass")});
+  EXPECT_EQ(run.status, 0);
+  // Seven dialogue lines, the last two sharing their times: six pictures.
+  EXPECT_EQ(CountOf(run.err, "<subtitle starttime="), 6);
+  EXPECT_EQ(CountOf(run.err, "\toffset=\""), 6);
+  EXPECT_NE(run.err.find("<subtitle starttime=\"0:00:14.500\" endtime=\"0:00:17.000\" \n"),
+            std::string::npos);
+  EXPECT_TRUE(run.err.ends_with("finished\n"));
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "sample.sup"));
+}
+
+TEST_F(KelpieProgramTest, WriteFailureEndsTheRunAndRemovesTheOutput) {
+  // The ".sup" is a link to a device that is always full: every write fails.
+  std::string script;
+  for (int i = 0; i < 100; ++i) {
+    script += "Dialogue: 0,0:00:" + std::to_string(10 + i / 2 % 50) + "." +
+              std::to_string(10 + i % 2 * 50) + ",0:01:00.00,Default,,0,0,0,,Line of text " +
+              std::to_string(i) + "\n";
+  }
+  WriteFile(dir_ / "full.ass", script);
+  const fs::path link = dir_ / "full.sup";
+  fs::create_symlink("/dev/full", link);
+  const Outcome run = Kelpie({Path("full.ass")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.ends_with("can't write " + link.string() + ": No space left on device\n"))
+      << run.err;
+  EXPECT_EQ(run.err.find("finished"), std::string::npos);
+  // Reading stopped soon after the first failed write.
+  EXPECT_LT(CountOf(run.err, "<subtitle starttime="), 100);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(KelpieProgramTest, FailedWriteRemovesTheOutput) {
+  // A ".sup" whose writes fail (a link to a full device): the message names
+  // the file and the reason, and the file is removed.
+  const fs::path link = dir_ / "full.sup";
+  fs::create_symlink("/dev/full", link);
+  OutputFile out;
+  ASSERT_TRUE(out.Open(link.string()));
+  const std::vector<std::uint8_t> bytes(100000, 0x50);
+  out.Write(bytes);
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* err = open_memstream(&text, &size);
+  Console console;
+  console.err = err;
+  EXPECT_FALSE(CloseOutput(out, console));
+  std::fclose(err);
+  EXPECT_EQ(std::string(text, size),
+            "can't write " + link.string() + ": No space left on device\n");
+  std::free(text);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_TRUE(fs::exists("/dev/full"));
+}
+
+TEST(OutputPathTest, BesideTheScript) {
+  struct Case {
+    const char* script;
+    const char* sup;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {"a.ass", "a.sup"},
+      {"dir/a.ass", "dir/a.sup"},
+      {"/abs/dir.v2/a.ass", "/abs/dir.v2/a.sup"},
+      {"film.part1.ass", "film.part1.sup"},
+      {".ass", ".sup"},
+      {"dir/.ass", "dir/.sup"},
+      {"a.ASS", nullptr},
+      {"a.Ass", nullptr},
+      {"a.ass ", nullptr},
+      {"a.assx", nullptr},
+      {"a.ass.txt", nullptr},
+      {"a", nullptr},
+      {"dir.ass/a", nullptr},
+      {"dir.ass/", nullptr},
+      {"", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string sup = "unchanged";
+    EXPECT_EQ(OutputPathFor(c.script, &sup), c.sup != nullptr) << c.script;
+    EXPECT_EQ(sup, c.sup != nullptr ? c.sup : "unchanged") << c.script;
+  }
+}
+
+SubtitleEvent Event(std::int32_t start, std::int32_t end, const char* text) {
+  SubtitleEvent e;
+  e.start = start;
+  e.end = end;
+  e.text = text;
+  return e;
+}
+
+std::string Texts(const std::vector<SubtitleEvent>& group) {
+  std::string s;
+  for (const SubtitleEvent& e : group) s += e.text;
+  return s;
+}
+
+TEST(EventGrouperTest, ConsecutiveEventsWithEqualTimes) {
+  EventGrouper grouper;
+  std::vector<SubtitleEvent> done;
+  EXPECT_FALSE(grouper.Finish(&done));  // nothing yet
+
+  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "a"), &done));
+  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "b"), &done));
+  // Same start, other end: a new group.
+  ASSERT_TRUE(grouper.Add(Event(1000, 3000, "c"), &done));
+  EXPECT_EQ(Texts(done), "ab");
+  // Same end, other start.
+  ASSERT_TRUE(grouper.Add(Event(1500, 3000, "d"), &done));
+  EXPECT_EQ(Texts(done), "c");
+  ASSERT_TRUE(grouper.Add(Event(5000, 6000, "e"), &done));
+  EXPECT_EQ(Texts(done), "d");
+  // Equal times after an event with other times start a group of their own.
+  ASSERT_TRUE(grouper.Add(Event(1000, 2000, "f"), &done));
+  EXPECT_EQ(Texts(done), "e");
+  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "g"), &done));
+  ASSERT_TRUE(grouper.Finish(&done));
+  EXPECT_EQ(Texts(done), "fg");
+  EXPECT_FALSE(grouper.Finish(&done));  // the last group goes out once
+
+  // Zero-duration events group like any other.
+  EXPECT_FALSE(grouper.Add(Event(0, 0, "z"), &done));
+  EXPECT_FALSE(grouper.Add(Event(0, 0, "y"), &done));
+  ASSERT_TRUE(grouper.Finish(&done));
+  EXPECT_EQ(Texts(done), "zy");
+}
+
+TEST(EventGrouperTest, GroupSizeIsNotLimited) {
+  EventGrouper grouper;
+  std::vector<SubtitleEvent> done;
+  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(grouper.Add(Event(10, 20, "x"), &done));
+  ASSERT_TRUE(grouper.Add(Event(20, 30, "y"), &done));
+  EXPECT_EQ(done.size(), 1000u);
+  ASSERT_TRUE(grouper.Finish(&done));
+  EXPECT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].text, "y");
+}
+
+}  // namespace
+}  // namespace kelpie
