@@ -1,20 +1,400 @@
+// The subtitle font on FreeType, HarfBuzz and fontconfig.
+//
+// A text is laid out line by line. Every character is given a font: the
+// subtitle font when it has the character, otherwise a fallback font that
+// fontconfig finds for it (remembered per character). Consecutive characters
+// in the same font form a run, which HarfBuzz shapes (kerning, ligatures,
+// combining marks) with the rest of the line as context. Glyph origins are
+// kept in 26.6 fixed point (1/64 pixel) and rounded to whole pixels only when
+// a glyph is drawn, so measuring needs no pixels at all.
 #include "platform/text_face.h"
+
+#include <hb-ft.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include "platform/font_finder.h"
+#include "platform/glyph_cache.h"
 
 namespace kelpie {
 
 namespace {
 
-// Placeholder until the FreeType face lands: every text measures 0 x 0.
-class EmptyFace : public TextFace {
- public:
-  TextBox Measure(std::string_view) override { return {}; }
-  void Draw(std::string_view, Argb, ArgbBitmap&) override {}
+// 36 points at 96 dots per inch.
+constexpr int kPixelsPerEm = 36 * 96 / 72;
+static_assert(kPixelsPerEm == 48);
+// The margin left and right of the widest line: 1/6 em, in 26.6.
+constexpr FT_Pos kMargin = kPixelsPerEm * 64 / 6;
+static_assert(kMargin == 8 * 64);
+
+constexpr char kSubtitleFamily[] = "MS UI Gothic";
+constexpr char kGenericFamily[] = "sans-serif";
+constexpr char32_t kReplacement = 0xFFFD;
+
+// 26.6 to the nearest whole pixel, halves upwards (C++20 shifts negative
+// values arithmetically, so this is floor((v + 32) / 64) for every v).
+long RoundToPixel(FT_Pos v) {
+  return static_cast<long>((v + 32) >> 6);
+}
+
+// Appends the characters of `utf8` to `out`. Each byte that does not start a
+// well-formed sequence (overlong forms and surrogates included) becomes
+// U+FFFD, so no input is lost silently.
+void DecodeUtf8(std::string_view utf8, std::vector<char32_t>& out) {
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t n = utf8.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned b = s[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    // Lead byte: sequence length, its payload bits, the smallest character
+    // that needs this length (anything below is an overlong form).
+    int length = 0;
+    char32_t c = 0;
+    char32_t minimum = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+      c = b & 0x1F;
+      minimum = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      c = b & 0x0F;
+      minimum = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      c = b & 0x07;
+      minimum = 0x10000;
+    }
+    bool ok = length > 0 && i + length <= n;
+    for (int k = 1; ok && k < length; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) ok = false;
+      c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    if (ok && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
+    if (ok) {
+      out.push_back(c);
+      i += length;
+    } else {
+      out.push_back(kReplacement);
+      ++i;
+    }
+  }
+}
+
+hb_unicode_general_category_t CategoryOf(char32_t c) {
+  return hb_unicode_general_category(hb_unicode_funcs_get_default(), c);
+}
+
+// Spaces that a line's width does not count when they end the line.
+bool IsSpace(char32_t c) {
+  return c == '\t' || CategoryOf(c) == HB_UNICODE_GENERAL_CATEGORY_SPACE_SEPARATOR;
+}
+
+bool IsMark(char32_t c) {
+  const auto category = CategoryOf(c);
+  return category == HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK ||
+         category == HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK ||
+         category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK;
+}
+
+// Format characters that shaping consumes or hides (joiners, direction marks,
+// variation selectors): they stay in the run of the character before them.
+bool IsDefaultIgnorable(char32_t c) {
+  return c == 0x00AD || c == 0x034F || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+         (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+struct Font {
+  FT_Face face = nullptr;
+  hb_font_t* hb = nullptr;
+  std::string path;
+  int index = 0;
 };
+
+class FreeTypeFace final : public TextFace {
+ public:
+  FreeTypeFace() = default;
+  FreeTypeFace(const FreeTypeFace&) = delete;
+  FreeTypeFace& operator=(const FreeTypeFace&) = delete;
+  ~FreeTypeFace() override;
+
+  bool Open(std::string* error);
+
+  TextBox Measure(std::string_view utf8) override;
+  void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) override;
+  std::string family() const override { return family_; }
+
+ private:
+  // A glyph of the laid-out text; its origin in 26.6 from the left end of its
+  // line (rightwards) and from the line's baseline (downwards).
+  struct PlacedGlyph {
+    int font;
+    unsigned glyph;
+    FT_Pos x;
+    FT_Pos y;
+  };
+  struct Line {
+    std::size_t first;  // index of its first glyph in placed_
+    std::size_t count;
+    FT_Pos width;  // advance width without trailing spaces, 26.6
+  };
+
+  // Lays `utf8` out into placed_ and lines_. Returns true when some glyph
+  // has ink.
+  bool LayOut(std::string_view utf8);
+  void LayOutLine(const std::vector<std::uint32_t>& chars);
+  void ShapeRun(const std::vector<std::uint32_t>& chars, std::size_t start, std::size_t length,
+                int font, FT_Pos& pen);
+  FT_Pos WidestLine() const;
+
+  // The font a character is drawn in; `previous` is the font of the
+  // character before it on the line, or -1.
+  int FontFor(char32_t c, int previous);
+  bool HasChar(int font, char32_t c) const { return FT_Get_Char_Index(fonts_[font].face, c) != 0; }
+  // The number of the font in fonts_, opening it on first use; -1 when it
+  // cannot be opened at the subtitle size.
+  int LoadFont(const FontFile& file);
+
+  FT_Library library_ = nullptr;
+  FontFinder finder_;
+  std::vector<Font> fonts_;                      // fonts_[0] is the subtitle font
+  std::unordered_map<char32_t, int> fallbacks_;  // character -> font, -1 when none has it
+  GlyphCache glyphs_;
+  hb_buffer_t* buffer_ = nullptr;
+  std::string family_;
+  FT_Pos ascender_ = 0;     // of the subtitle font, 26.6
+  FT_Pos lineSpacing_ = 0;  // of the subtitle font, 26.6
+
+  // Scratch of the last layout, reused to avoid allocations per text.
+  std::vector<char32_t> decoded_;
+  std::vector<std::uint32_t> lineChars_;
+  std::vector<int> lineFonts_;
+  std::vector<PlacedGlyph> placed_;
+  std::vector<Line> lines_;
+};
+
+FreeTypeFace::~FreeTypeFace() {
+  if (buffer_ != nullptr) hb_buffer_destroy(buffer_);
+  for (Font& font : fonts_) {
+    hb_font_destroy(font.hb);
+    FT_Done_Face(font.face);
+  }
+  if (library_ != nullptr) FT_Done_FreeType(library_);
+}
+
+bool FreeTypeFace::Open(std::string* error) {
+  if (FT_Init_FreeType(&library_) != 0) {
+    library_ = nullptr;
+    *error = "can't start FreeType";
+    return false;
+  }
+  if (!finder_.ok()) {
+    *error = "fontconfig can't load its configuration";
+    return false;
+  }
+  buffer_ = hb_buffer_create();
+  if (!hb_buffer_allocation_successful(buffer_)) {
+    *error = "out of memory";
+    return false;
+  }
+  for (auto file : {finder_.FindFamily(kSubtitleFamily), finder_.FindGeneric(kGenericFamily)}) {
+    if (file && LoadFont(*file) == 0) {
+      family_ = file->family;
+      const FT_Size_Metrics& metrics = fonts_[0].face->size->metrics;
+      ascender_ = metrics.ascender;
+      lineSpacing_ = metrics.height;
+      return true;
+    }
+  }
+  *error = std::string("can't find a font of the family \"") + kSubtitleFamily +
+           "\" nor a sans-serif font";
+  return false;
+}
+
+int FreeTypeFace::LoadFont(const FontFile& file) {
+  for (std::size_t i = 0; i < fonts_.size(); ++i) {
+    if (fonts_[i].path == file.path && fonts_[i].index == file.index) return static_cast<int>(i);
+  }
+  Font font;
+  if (FT_New_Face(library_, file.path.c_str(), file.index, &font.face) != 0) return -1;
+  if (FT_Set_Pixel_Sizes(font.face, 0, kPixelsPerEm) != 0) {
+    FT_Done_Face(font.face);
+    return -1;
+  }
+  font.hb = hb_ft_font_create_referenced(font.face);
+  hb_ft_font_set_load_flags(font.hb, GlyphCache::kLoadFlags);
+  font.path = file.path;
+  font.index = file.index;
+  fonts_.push_back(font);
+  return static_cast<int>(fonts_.size() - 1);
+}
+
+int FreeTypeFace::FontFor(char32_t c, int previous) {
+  if (previous >= 0) {
+    if (IsDefaultIgnorable(c)) return previous;
+    // A mark stays with its base when that font can draw it, so that
+    // HarfBuzz positions the two together.
+    if (IsMark(c) && HasChar(previous, c)) return previous;
+  }
+  if (HasChar(0, c)) return 0;
+  auto it = fallbacks_.find(c);
+  if (it == fallbacks_.end()) {
+    int font = -1;
+    if (auto file = finder_.FindFontWithChar(c)) font = LoadFont(*file);
+    // fontconfig's character sets can disagree with the font's own cmap.
+    if (font >= 0 && !HasChar(font, c)) font = -1;
+    it = fallbacks_.emplace(c, font).first;
+  }
+  // A character no font has is drawn as the subtitle font's missing glyph.
+  return it->second >= 0 ? it->second : 0;
+}
+
+void FreeTypeFace::ShapeRun(const std::vector<std::uint32_t>& chars, std::size_t start,
+                            std::size_t length, int font, FT_Pos& pen) {
+  hb_buffer_clear_contents(buffer_);
+  hb_buffer_add_codepoints(buffer_, chars.data(), static_cast<int>(chars.size()),
+                           static_cast<unsigned>(start), static_cast<int>(length));
+  hb_buffer_guess_segment_properties(buffer_);
+  hb_shape(fonts_[font].hb, buffer_, nullptr, 0);
+  unsigned count = 0;
+  const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer_, &count);
+  const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer_, &count);
+  for (unsigned i = 0; i < count; ++i) {
+    // hb-ft fonts are scaled so that positions come out in 26.6; HarfBuzz's y
+    // points up, the layout's down.
+    placed_.push_back(
+        {font, infos[i].codepoint, pen + positions[i].x_offset, -FT_Pos{positions[i].y_offset}});
+    pen += positions[i].x_advance;
+  }
+}
+
+void FreeTypeFace::LayOutLine(const std::vector<std::uint32_t>& chars) {
+  Line line{placed_.size(), 0, 0};
+  std::size_t length = chars.size();
+  while (length > 0 && IsSpace(chars[length - 1])) --length;
+  lineFonts_.clear();
+  for (std::size_t i = 0; i < length; ++i) {
+    lineFonts_.push_back(FontFor(chars[i], i > 0 ? lineFonts_[i - 1] : -1));
+  }
+  FT_Pos pen = 0;
+  for (std::size_t start = 0; start < length;) {
+    std::size_t end = start + 1;
+    while (end < length && lineFonts_[end] == lineFonts_[start]) ++end;
+    ShapeRun(chars, start, end - start, lineFonts_[start], pen);
+    start = end;
+  }
+  line.count = placed_.size() - line.first;
+  line.width = pen;
+  lines_.push_back(line);
+}
+
+bool FreeTypeFace::LayOut(std::string_view utf8) {
+  decoded_.clear();
+  placed_.clear();
+  lines_.clear();
+  DecodeUtf8(utf8, decoded_);
+  lineChars_.clear();
+  for (char32_t c : decoded_) {
+    if (c == '\n') {
+      LayOutLine(lineChars_);
+      lineChars_.clear();
+    } else if (c == '\t') {
+      lineChars_.push_back(' ');
+    } else if (c >= 0x20 && c != 0x7F) {
+      lineChars_.push_back(c);
+    }
+    // Other control characters (carriage returns among them) draw nothing
+    // and take no room.
+  }
+  // A line feed at the very end closes the last line without opening another.
+  if (!lineChars_.empty() || decoded_.empty() || decoded_.back() != '\n') LayOutLine(lineChars_);
+
+  bool ink = false;
+  for (const PlacedGlyph& g : placed_) {
+    if (!glyphs_.Get(g.font, fonts_[g.font].face, g.glyph).empty()) {
+      ink = true;
+      break;
+    }
+  }
+  return ink;
+}
+
+FT_Pos FreeTypeFace::WidestLine() const {
+  FT_Pos widest = 0;
+  for (const Line& line : lines_) widest = std::max(widest, line.width);
+  return widest;
+}
+
+TextBox FreeTypeFace::Measure(std::string_view utf8) {
+  if (!LayOut(utf8)) return {};
+  const FT_Pos width = WidestLine() + 2 * kMargin;
+  const FT_Pos height = static_cast<FT_Pos>(lines_.size()) * lineSpacing_;
+  return {static_cast<float>(width / 64.0), static_cast<float>(height / 64.0)};
+}
+
+// Blends `image`, its top-left pixel at (left, top) of `target`, coloured
+// with `colour`; pixels outside `target` are skipped.
+void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target) {
+  const long x0 = std::max(0L, left);
+  const long y0 = std::max(0L, top);
+  const long x1 = std::min(static_cast<long>(target.width()), left + image.width);
+  const long y1 = std::min(static_cast<long>(target.height()), top + image.rows);
+  const unsigned brushAlpha = AlphaOf(colour);
+  const Argb rgb = colour & 0x00FFFFFF;
+  for (long y = y0; y < y1; ++y) {
+    const std::uint8_t* coverage =
+        image.coverage.data() + static_cast<std::size_t>(y - top) * image.width;
+    Argb* row = target.Row(static_cast<int>(y));
+    for (long x = x0; x < x1; ++x) {
+      const unsigned c = coverage[x - left];
+      if (c == 0) continue;
+      const unsigned alpha = (c * brushAlpha + 127) / 255;
+      row[x] = BlendOver((Argb{alpha} << 24) | rgb, row[x]);
+    }
+  }
+}
+
+void FreeTypeFace::Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) {
+  if (!LayOut(utf8)) return;
+  const FT_Pos boxWidth = WidestLine() + 2 * kMargin;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    // Both widths are whole 26.6 values >= 0; the centred start is too.
+    const FT_Pos lineLeft = (boxWidth - line.width) / 2;
+    const FT_Pos baseline = static_cast<FT_Pos>(i) * lineSpacing_ + ascender_;
+    for (std::size_t k = line.first; k < line.first + line.count; ++k) {
+      const PlacedGlyph& g = placed_[k];
+      const GlyphImage& image = glyphs_.Get(g.font, fonts_[g.font].face, g.glyph);
+      if (image.empty()) continue;
+      const long originX = RoundToPixel(lineLeft + g.x);
+      const long originY = RoundToPixel(baseline + g.y);
+      BlendGlyph(image, originX + image.left, originY - image.top, colour, target);
+    }
+  }
+}
 
 }  // namespace
 
-std::unique_ptr<TextFace> TextFace::OpenSubtitleFont(std::string*) {
-  return std::make_unique<EmptyFace>();
+std::unique_ptr<TextFace> TextFace::OpenSubtitleFont(std::string* error) {
+  auto face = std::make_unique<FreeTypeFace>();
+  std::string message;
+  if (!face->Open(&message)) {
+    if (error != nullptr) *error = message;
+    return nullptr;
+  }
+  return face;
 }
 
 }  // namespace kelpie

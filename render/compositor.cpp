@@ -1,28 +1,206 @@
 #include "render/compositor.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "pgs/display_set_writer.h"
+#include "render/shadow.h"
 
 namespace kelpie {
 
 namespace {
 
-void PrintTime(Console& console, std::int32_t t) {
-  console.Err("\"%01d:%02d:%02d.%03d\" ", static_cast<int>(std::trunc(t / 3600000.0)),
-              static_cast<int>(std::trunc(t / 60000.0)) % 60,
-              static_cast<int>(std::trunc(t / 1000.0)) % 60, t % 1000);
+// Every text picture starts cleared to this in the single-event case.
+constexpr Argb kTransparentWhite = 0x00FFFFFF;
+
+// trunc() of a measure, in 64 bits. Measures are never near the limit; a
+// value beyond it (or not a number) becomes the limit (or 0), which every
+// size check then refuses.
+std::int64_t Trunc(float v) {
+  constexpr float kLimit = 1099511627776.0f;  // 2^40
+  if (std::isnan(v)) return 0;
+  if (v >= kLimit) return static_cast<std::int64_t>(kLimit);
+  if (v <= -kLimit) return -static_cast<std::int64_t>(kLimit);
+  return static_cast<std::int64_t>(v);  // conversion truncates toward zero
+}
+
+std::int64_t RaiseToZero(std::int64_t v) {
+  return std::max<std::int64_t>(v, 0);
+}
+
+// The text box of one event on the screen, in script pixels.
+struct PlacedText {
+  std::int64_t left = 0;
+  std::int64_t top = 0;
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
+};
+
+PlacedText Place(const SubtitleEvent& event, const TextBox& box) {
+  PlacedText text;
+  text.width = Trunc(box.width);
+  text.height = Trunc(box.height);
+  text.left = event.x - Trunc(box.width / 2);
+  text.top = event.y - text.height;
+  return text;
+}
+
+bool FitsStream(const GroupPicture& p) {
+  return p.width <= kMaxPictureField && p.height <= kMaxPictureField &&
+         p.posX <= kMaxPictureField && p.posY <= kMaxPictureField &&
+         p.width * p.height * 4 <= kMaxCanvasBytes;
+}
+
+GroupPicture RenderSingle(const SubtitleEvent& event, TextFace& face) {
+  const TextBox box = face.Measure(event.text);
+  GroupPicture result;
+  result.width = Trunc(box.width);
+  result.height = Trunc(box.height);
+  result.posX = RaiseToZero(event.x + Trunc(-box.width / 2));
+  result.posY = RaiseToZero(event.y - result.height);
+  if (result.width <= 0 || result.height <= 0) {
+    result.kind = GroupPicture::Kind::kNothing;
+    return result;
+  }
+  if (!FitsStream(result)) {
+    result.kind = GroupPicture::Kind::kTooLarge;
+    return result;
+  }
+  result.kind = GroupPicture::Kind::kPicture;
+  result.picture = ArgbBitmap(static_cast<int>(result.width), static_cast<int>(result.height));
+  result.picture.Clear(kTransparentWhite);
+  face.Draw(event.text, event.colour, result.picture);
+  ApplyShadow(result.picture);
+  return result;
+}
+
+GroupPicture RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& face,
+                           const PlayRes& playRes) {
+  // The canvas box starts from the screen's far corner and the origin, so it
+  // always reaches to the left of x = playRes.x and to the right of x = 0
+  // (likewise vertically), wherever the texts are.
+  std::int64_t minX = playRes.x;
+  std::int64_t minY = playRes.y;
+  std::int64_t maxX = 0;
+  std::int64_t maxY = 0;
+  std::vector<PlacedText> texts;
+  texts.reserve(group.size());
+  bool any = false;
+  for (const SubtitleEvent& event : group) {
+    const PlacedText text = Place(event, face.Measure(event.text));
+    texts.push_back(text);
+    // Repair: a text without a visible glyph (often only override tags)
+    // would otherwise stretch the canvas to its anchor.
+    if (text.empty()) continue;
+    any = true;
+    minX = std::min(minX, text.left);
+    minY = std::min(minY, text.top);
+    maxX = std::max(maxX, text.left + text.width);
+    maxY = std::max(maxY, text.top + text.height);
+  }
+
+  GroupPicture result;
+  if (!any) return result;  // kNothing at (0, 0)
+  result.width = maxX - minX;
+  result.height = maxY - minY;
+  result.posX = RaiseToZero(minX);
+  result.posY = RaiseToZero(minY);
+  if (!FitsStream(result)) {
+    result.kind = GroupPicture::Kind::kTooLarge;
+    return result;
+  }
+  result.kind = GroupPicture::Kind::kPicture;
+  // Neither the canvas nor the text pictures are cleared: they start
+  // transparent black.
+  result.picture = ArgbBitmap(static_cast<int>(result.width), static_cast<int>(result.height));
+  for (std::size_t i = 0; i < group.size(); ++i) {
+    const PlacedText& text = texts[i];
+    if (text.empty()) continue;
+    ArgbBitmap picture(static_cast<int>(text.width), static_cast<int>(text.height));
+    face.Draw(group[i].text, group[i].colour, picture);
+    ApplyShadow(picture);
+    // Every box lies inside the canvas, so both offsets fit its 16-bit size.
+    result.picture.DrawOver(picture, static_cast<int>(text.left - minX),
+                            static_cast<int>(text.top - minY));
+  }
+  return result;
+}
+
+// Colour reduction, encoding and writing of a finished picture. Every reason
+// to leave a picture out is decided here; after each one the run goes on.
+void WritePicture(const GroupPicture& result, const SubtitleEvent& first, RunState& state,
+                  OutputFile& out, Console& console) {
+  switch (result.kind) {
+    case GroupPicture::Kind::kNothing:
+      return;
+    case GroupPicture::Kind::kTooLarge:
+      console.Err(
+          "picture of %lld x %lld pixels at (%lld, %lld) from %s to %s is too large for the "
+          "stream; left out\n",
+          static_cast<long long>(result.width), static_cast<long long>(result.height),
+          static_cast<long long>(result.posX), static_cast<long long>(result.posY),
+          FormatTime(first.start).c_str(), FormatTime(first.end).c_str());
+      return;
+    case GroupPicture::Kind::kPicture:
+      break;
+  }
+  LoadPixels(result.picture, state.workImage);
+  const ColourCount count =
+      CountColours(state.workImage, state.colourTable, state.quantiser, state.imageNumber, console);
+  // After a colour error or a size error the stage has printed its message;
+  // a table that does not hold the picture's colours, or data too long for
+  // one object, would only give a wrong picture, so none is written.
+  if (count.ok && EncodeRle(state.workImage, state.colourTable, state.rleBuffer, console)) {
+    PicturePlacement placement;
+    placement.posX = static_cast<std::int32_t>(result.posX);
+    placement.posY = static_cast<std::int32_t>(result.posY);
+    placement.width = state.workImage.width;
+    placement.height = state.workImage.height;
+    placement.start = first.start;
+    placement.end = first.end;
+    state.segments.clear();
+    const DisplaySetStatus status = AppendDisplaySets(placement, state.playRes, state.colourTable,
+                                                      state.rleBuffer, state.segments);
+    if (status == DisplaySetStatus::kWritten) {
+      out.Write(state.segments);
+    } else {
+      console.Err("picture of %d x %d pixels from %s to %s does not fit one object; left out\n",
+                  placement.width, placement.height, FormatTime(first.start).c_str(),
+                  FormatTime(first.end).c_str());
+    }
+  }
+  FreePixels(state.workImage);
 }
 
 }  // namespace
 
-// Placeholder until text rendering lands: prints the progress lines only.
-void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace&, RunState&, OutputFile&,
-                  Console& console) {
-  console.Err("<subtitle starttime=");
-  PrintTime(console, group.front().start);
-  console.Err("endtime=");
-  PrintTime(console, group.front().end);
-  console.Err("\n");
-  console.Err("\toffset=\"%d,%d\" />\n", 0, 0);
+std::string FormatTime(std::int32_t ms) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%01d:%02d:%02d.%03d",
+                static_cast<int>(std::trunc(ms / 3600000.0)),
+                static_cast<int>(std::trunc(ms / 60000.0)) % 60,
+                static_cast<int>(std::trunc(ms / 1000.0)) % 60, ms % 1000);
+  return text;
+}
+
+GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face,
+                         const PlayRes& playRes) {
+  if (group.size() == 1) return RenderSingle(group.front(), face);
+  return RenderSeveral(group, face, playRes);
+}
+
+void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace& face, RunState& state,
+                  OutputFile& out, Console& console) {
+  // All events of a group share the first one's times.
+  const SubtitleEvent& first = group.front();
+  console.Err("<subtitle starttime=\"%s\" endtime=\"%s\" \n", FormatTime(first.start).c_str(),
+              FormatTime(first.end).c_str());
+  const GroupPicture result = RenderGroup(group, face, state.playRes);
+  WritePicture(result, first, state, out, console);
+  console.Err("\toffset=\"%d,%d\" />\n", static_cast<int>(result.posX),
+              static_cast<int>(result.posY));
 }
 
 }  // namespace kelpie

@@ -1,0 +1,61 @@
+#include "platform/glyph_cache.h"
+
+namespace kelpie {
+
+namespace {
+
+// Glyph edges are drawn with 17 levels of coverage (0, 16, 32, ..., 255), as
+// grey-scale anti-aliasing on the original platform does. A one-colour line
+// of text then has at most 17 edge colours plus its shadow's three, so its
+// picture fits a PGS palette exactly instead of going through the lossy
+// network quantiser, which only colourful groups of many events still need.
+constexpr unsigned kCoverageSteps = 16;
+
+constexpr std::uint8_t QuantiseCoverage(unsigned c) {
+  const unsigned level = (c * kCoverageSteps + 127) / 255;
+  return static_cast<std::uint8_t>((level * 255 + kCoverageSteps / 2) / kCoverageSteps);
+}
+static_assert(QuantiseCoverage(0) == 0 && QuantiseCoverage(255) == 255);
+static_assert(QuantiseCoverage(8) == 16 && QuantiseCoverage(7) == 0);
+
+// Copies the rendered bitmap of `slot` into `image`. 8-bit grey is rounded to
+// the nearest of the coverage levels; a 1-bit bitmap (from a font whose hinting asks for it)
+// becomes coverage 0 or 255. Other pixel modes give an empty image.
+void CopyBitmap(const FT_GlyphSlot slot, GlyphImage& image) {
+  const FT_Bitmap& bitmap = slot->bitmap;
+  if (bitmap.width == 0 || bitmap.rows == 0 || bitmap.pitch <= 0) return;
+  if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY && bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
+  image.left = slot->bitmap_left;
+  image.top = slot->bitmap_top;
+  image.width = static_cast<int>(bitmap.width);
+  image.rows = static_cast<int>(bitmap.rows);
+  image.coverage.assign(static_cast<std::size_t>(image.width) * image.rows, 0);
+  for (int y = 0; y < image.rows; ++y) {
+    const unsigned char* src = bitmap.buffer + static_cast<std::size_t>(y) * bitmap.pitch;
+    std::uint8_t* dst = image.coverage.data() + static_cast<std::size_t>(y) * image.width;
+    for (int x = 0; x < image.width; ++x) {
+      if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        // num_grays is 256 for FT_RENDER_MODE_NORMAL, so values are 0..255.
+        dst[x] = QuantiseCoverage(src[x]);
+      } else {
+        dst[x] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+const GlyphImage& GlyphCache::Get(int font, FT_Face face, unsigned glyph) {
+  const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(font)) << 32) |
+                            static_cast<std::uint64_t>(glyph);
+  auto [it, inserted] = images_.try_emplace(key);
+  if (!inserted) return it->second;
+  if (FT_Load_Glyph(face, glyph, kLoadFlags) == 0 &&
+      FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) == 0) {
+    CopyBitmap(face->glyph, it->second);
+  }
+  return it->second;
+}
+
+}  // namespace kelpie
