@@ -1,6 +1,7 @@
 // The working form of a group picture: RGBA bytes (straight alpha), rows top
 // to bottom without gaps, with one pointer per row. The run owns one
-// WorkImage and refills it for every picture.
+// WorkImage and refills it for every picture; only the quantiser changes its
+// pixels after loading, in place.
 #ifndef KELPIE_COLOUR_PIXEL_BUFFER_H_
 #define KELPIE_COLOUR_PIXEL_BUFFER_H_
 
@@ -12,18 +13,27 @@
 namespace kelpie {
 
 struct WorkImage {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  // width * height * 4 bytes: red, green, blue, alpha per pixel.
+  std::int32_t width = 0;   // pixels per row
+  std::int32_t height = 0;  // rows
+  // width * height * 4 bytes: red, green, blue, alpha per pixel, straight
+  // alpha, zero-filled when made.
   std::vector<std::uint8_t> pixels;
-  // rows[i] == pixels.data() + 4 * width * i; valid until the next LoadPixels.
+  // rows[i] == pixels.data() + 4 * width * i; valid until the next load or
+  // FreePixels.
   std::vector<std::uint8_t*> rows;
 };
 
-// Copies `picture` into `image`, replacing what it held.
+// Copies `picture` into `image`, replacing what it held. The colour bytes are
+// copied unchanged (a half-transparent red 0x80FF0000 becomes FF 00 00 80).
 void LoadPixels(const ArgbBitmap& picture, WorkImage& image);
 
-// Releases the pixel block and the row pointers.
+// Fills `image` from `rgba`, width * height pixels of red, green, blue and
+// alpha bytes, rows top to bottom (the raw picture form of the tools).
+// REQUIRES: width >= 0, height >= 0, rgba holds 4 * width * height bytes.
+void LoadRgbaPixels(std::int32_t width, std::int32_t height, const std::uint8_t* rgba,
+                    WorkImage& image);
+
+// Releases the pixel block and the row pointers and sets the size to 0 x 0.
 void FreePixels(WorkImage& image);
 
 }  // namespace kelpie

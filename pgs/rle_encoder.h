@@ -1,6 +1,6 @@
 // Run-length codes a picture as PGS object data: every pixel becomes its
 // index in the colour table (index 255 for fully transparent pixels) and
-// every row ends with 0x00 0x00.
+// every row ends with 0x00 0x00. The code forms are listed in pgs_format.h.
 #ifndef KELPIE_PGS_RLE_ENCODER_H_
 #define KELPIE_PGS_RLE_ENCODER_H_
 
@@ -8,6 +8,7 @@
 
 #include "colour/colour_table.h"
 #include "colour/pixel_buffer.h"
+#include "pgs/pgs_format.h"
 #include "platform/console.h"
 
 namespace kelpie {
@@ -15,15 +16,25 @@ namespace kelpie {
 // Object data of the current picture. The run owns one and reuses it.
 struct RleBuffer {
   static constexpr std::int32_t kCapacity = 67000;
+  static_assert(kCapacity > pgs::kMaxObjectData);
   std::uint8_t bytes[kCapacity] = {};
-  // Length of the picture's object data; may exceed kCapacity after a size
-  // error, in which case only the first kCapacity bytes are held.
+  // Length of the picture's object data in bytes. After a size error it is
+  // the full length the data would have (saturated at INT32_MAX), which may
+  // exceed kCapacity; only the first kCapacity bytes are then held.
   std::int32_t rleLength = 0;
 };
 
-// Encodes `image` against `table` into `rle`. Returns false, after printing
-// the size error and waiting for a key, when the data does not fit one object
-// segment.
+// The object-data index of one pixel (red, green, blue, alpha): 255 when its
+// alpha is 0, else the first table entry with the same four bytes. A visible
+// colour missing from the table (possible only after the colour error) also
+// takes 255.
+std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba);
+
+// Encodes `image` against `table` into `rle`. When the data exceeds what one
+// object segment carries (pgs::kMaxObjectData bytes), prints the size error on
+// the console's standard output, waits for a key and returns false.
+// Runs longer than 16383 pixels are written as 16383-pixel runs followed by
+// the remainder; a row of zero width is just its end-of-line code.
 bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console);
 
 }  // namespace kelpie
