@@ -1,9 +1,284 @@
+// The shadow is read off a work picture 15 pixels wider and taller than the
+// text, opaque black, with the text blended onto it twice (at 10,10 and
+// 15,15), blurred, and blended once more, sharp, at 13,13. Each fully
+// transparent text pixel (x, y) then looks at work pixel (x + 10, y + 10):
+// black leaves it alone, a dark grey gives the faint shadow, a sharp copy of
+// white text (a channel at 0xFF, or blue at 0xE1 where white at alpha 224
+// blends over the blur) the dark one, anything else the medium one.
+//
+// The fast effect keeps the work picture as one plane per channel and builds
+// only the planes that can differ: every step treats the channels alike, so
+// a channel equal to another in every visible text pixel stays equal to it
+// throughout, and one that is 0 in every visible text pixel stays black
+// (black text, or no visible pixel at all, casts no shadow). White or grey
+// text thus needs one plane.
 #include "render/shadow.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace kelpie {
 
-// Placeholder until the shadow lands: leaves the picture unchanged.
-void ApplyShadow(ArgbBitmap&) {}
-void BlurRgb(RgbBitmap&) {}
+namespace {
+
+constexpr int kMargin = 15;      // the work picture is this much wider and taller
+constexpr int kFirstCopy = 10;   // offset of the first blurred copy
+constexpr int kSecondCopy = 15;  // offset of the second blurred copy
+constexpr int kSharpCopy = 13;   // offset of the sharp copy
+constexpr int kLookOffset = 10;  // text pixel (x, y) reads work pixel (x + 10, y + 10)
+constexpr int kSharpShift = kSharpCopy - kLookOffset;  // text pixel (x, y) sees the sharp
+                                                       // copy of (x - 3, y - 3)
+constexpr unsigned kFaintBelow = 0x40;
+constexpr unsigned kFull = 0xFF;
+constexpr unsigned kBlueOfWhiteAt224 = 0xE1;  // 225: kept as is, not 0xFF
+static_assert(kSecondCopy <= kMargin && kSharpCopy <= kMargin,
+              "every copy lies wholly inside the work picture");
+
+// The shadow pixel for work colour (r, g, b), or 0 for none.
+inline Argb ShadowFor(unsigned r, unsigned g, unsigned b) {
+  const bool none = (r | g | b) == 0;
+  const bool faint = r < kFaintBelow && g < kFaintBelow && b < kFaintBelow;
+  const bool dark = g == kFull || b == kBlueOfWhiteAt224 || r == kFull;
+  return none ? 0 : faint ? kShadowFaint : dark ? kShadowDark : kShadowMedium;
+}
+
+// Channel c (0 red, 1 green, 2 blue) of a pixel.
+inline unsigned ChannelOf(Argb pixel, int c) {
+  return (pixel >> (16 - 8 * c)) & 0xFF;
+}
+
+// Text pixel `pixel`, which sees the sharp copy of `sharp` blended over the
+// blurred work pixel (red, green, blue): its value after the shadow.
+inline Argb ShadowPixel(Argb pixel, Argb sharp, unsigned red, unsigned green, unsigned blue) {
+  const unsigned a = AlphaOf(sharp);
+  const Argb shadow = ShadowFor(BlendChannelOpaque(RedOf(sharp), red, a),
+                                BlendChannelOpaque(GreenOf(sharp), green, a),
+                                BlendChannelOpaque(BlueOf(sharp), blue, a));
+  return AlphaOf(pixel) == 0 && shadow != 0 ? shadow : pixel;
+}
+
+// Adjacent pixels are worked on together, one per lane of a vector as wide
+// as the instruction set's registers (wider vectors lose the comparisons to
+// scalar code), each lane doing the integer arithmetic of the scalar code.
+// The helpers are always inlined (so the ABI of vectors passed by value does
+// not matter).
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+template <int kBytes>
+struct WordVector {
+  typedef std::uint32_t Type __attribute__((vector_size(kBytes)));
+};
+
+template <typename W, typename T>
+inline __attribute__((always_inline)) W Load(const T* p) {
+  static_assert(sizeof(T) == sizeof(std::uint32_t));
+  W v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename W, typename T>
+inline __attribute__((always_inline)) void Store(T* p, W v) {
+  static_assert(sizeof(T) == sizeof(std::uint32_t));
+  std::memcpy(p, &v, sizeof v);
+}
+
+// A comparison result (all ones or zero per lane) as unsigned lanes.
+template <typename W, typename Mask>
+inline __attribute__((always_inline)) W AsWords(Mask m) {
+  return reinterpret_cast<W>(m);
+}
+
+// BlendChannelOpaque in every lane. Its division by 255 is done as
+// (x + 1 + (x >> 8)) >> 8, equal to x / 255 for 0 <= x <= 65534; here
+// x = s * a + d * (255 - a) + 127 <= 255 * 255 + 127 = 65152.
+template <typename W>
+inline __attribute__((always_inline)) W BlendLanes(W s, W d, W a) {
+  static_assert(255 * 255 + 127 <= 65534);
+  const W x = s * a + d * (255 - a) + 127;
+  return (x + 1 + (x >> 8)) >> 8;
+}
+
+// The fast effect, written once and compiled for each instruction set with
+// vectors of kBytes.
+template <int kBytes>
+inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
+                                                           ShadowScratch& scratch) {
+  using Words = typename WordVector<kBytes>::Type;
+  constexpr int kPixels = kBytes / sizeof(std::uint32_t);
+  const int width = text.width();
+  const int height = text.height();
+  const int wholeBlocks = width / kPixels * kPixels;
+
+  // Which channels of the visible pixels are non-zero, and which differ.
+  Words anyLanes{};
+  Words redGreenLanes{};
+  Words greenBlueLanes{};
+  Words redBlueLanes{};
+  Argb any = 0;
+  Argb redGreen = 0;
+  Argb greenBlue = 0;
+  Argb redBlue = 0;
+  for (int y = 0; y < height; ++y) {
+    const Argb* row = text.Row(y);
+    int x = 0;
+    for (; x < wholeBlocks; x += kPixels) {
+      Words p = Load<Words>(row + x);
+      p &= AsWords<Words>((p >> 24) != 0);
+      anyLanes |= p;
+      redGreenLanes |= ((p >> 16) ^ (p >> 8)) & 0xFF;
+      greenBlueLanes |= ((p >> 8) ^ p) & 0xFF;
+      redBlueLanes |= ((p >> 16) ^ p) & 0xFF;
+    }
+    for (; x < width; ++x) {
+      const Argb p = AlphaOf(row[x]) != 0 ? row[x] : 0;
+      any |= p;
+      redGreen |= (p >> 16 ^ p >> 8) & 0xFF;
+      greenBlue |= (p >> 8 ^ p) & 0xFF;
+      redBlue |= (p >> 16 ^ p) & 0xFF;
+    }
+  }
+  for (int i = 0; i < kPixels; ++i) {
+    any |= anyLanes[i];
+    redGreen |= redGreenLanes[i];
+    greenBlue |= greenBlueLanes[i];
+    redBlue |= redBlueLanes[i];
+  }
+  // source[c]: the channel whose plane channel c reads, or -1 for black.
+  int source[3] = {0, redGreen == 0 ? 0 : 1, redBlue == 0 ? 0 : greenBlue == 0 ? 1 : 2};
+  bool anyChannel = false;
+  for (int c = 0; c < 3; ++c) {
+    if (ChannelOf(any, c) == 0) source[c] = -1;
+    anyChannel |= source[c] >= 0;
+  }
+  if (!anyChannel) return;  // the work picture stays black: no shadow anywhere
+
+  for (int c = 0; c < 3; ++c) {
+    if (source[c] != c) continue;
+    ChannelPlane& plane = scratch.planes[c];
+    plane.Reset(width + kMargin, height + kMargin);  // zero: the opaque black work picture
+    // Both copies blended in as the graphics layer draws them. No pixel is
+    // skipped: BlendChannelOpaque(s, d, 0) = (255 d + 127) / 255 = d.
+    for (const int offset : {kFirstCopy, kSecondCopy}) {
+      for (int y = 0; y < height; ++y) {
+        const Argb* in = text.Row(y);
+        std::int32_t* out = plane.Row(y + offset) + offset;
+        int x = 0;
+        for (; x < wholeBlocks; x += kPixels) {
+          const Words p = Load<Words>(in + x);
+          Store(out + x, BlendLanes((p >> (16 - 8 * c)) & 0xFF, Load<Words>(out + x), p >> 24));
+        }
+        for (; x < width; ++x) {
+          out[x] = static_cast<std::int32_t>(BlendChannelOpaque(
+              ChannelOf(in[x], c), static_cast<unsigned>(out[x]), AlphaOf(in[x])));
+        }
+      }
+    }
+    // The rule reads only the work pixels (x + 10, y + 10), so only they are
+    // blurred; the others are never read again.
+    BlurPlaneRect(plane,
+                  PixelRect{kLookOffset, kLookOffset, width + kLookOffset, height + kLookOffset},
+                  scratch.blur);
+  }
+  scratch.zeroRow.assign(width, 0);  // what a black channel reads
+
+  // The sharp copy is blended in as each pixel is looked at. Rows go bottom
+  // to top so that the text pixels it copies, three rows up, are still the
+  // original ones; each pixel's result depends only on its own original
+  // value and the work picture, so the order changes nothing else.
+  for (int y = height - 1; y >= 0; --y) {
+    const std::int32_t* look[3];
+    for (int c = 0; c < 3; ++c) {
+      look[c] = source[c] < 0 ? scratch.zeroRow.data()
+                              : scratch.planes[source[c]].Row(y + kLookOffset) + kLookOffset;
+    }
+    Argb* row = text.Row(y);
+    // Text pixel (x, y) sees the sharp copy of (x - 3, y - 3).
+    const Argb* sharpRow = y >= kSharpShift ? text.Row(y - kSharpShift) : nullptr;
+    int x = 0;
+    for (; x < std::min(width, kSharpShift); ++x) {
+      row[x] = ShadowPixel(row[x], 0, look[0][x], look[1][x], look[2][x]);
+    }
+    for (; x + kPixels <= width; x += kPixels) {
+      const Words pixel = Load<Words>(row + x);
+      const Words sharp = sharpRow != nullptr ? Load<Words>(sharpRow + x - kSharpShift) : Words{};
+      const Words a = sharp >> 24;
+      const Words r = BlendLanes((sharp >> 16) & 0xFF, Load<Words>(look[0] + x), a);
+      const Words g = BlendLanes((sharp >> 8) & 0xFF, Load<Words>(look[1] + x), a);
+      const Words b = BlendLanes(sharp & 0xFF, Load<Words>(look[2] + x), a);
+      // ShadowFor in every lane, each condition one comparison: all three
+      // channels are below 0x40 exactly when their bitwise or is, and one of
+      // the differences from 0xFF, 0xE1 and 0xFF (each below 256) is zero
+      // exactly when their product is.
+      const Words any = r | g | b;
+      const Words none = AsWords<Words>(any == 0);
+      const Words faint = AsWords<Words>(any < kFaintBelow);
+      const Words dark = AsWords<Words>(((g ^ kFull) * (b ^ kBlueOfWhiteAt224) * (r ^ kFull)) == 0);
+      const Words shadow =
+          (faint & kShadowFaint) | (~faint & dark & kShadowDark) | (~faint & ~dark & kShadowMedium);
+      const Words keep = AsWords<Words>((pixel >> 24) != 0) | none;
+      Store(row + x, (keep & pixel) | (~keep & shadow));
+    }
+    for (; x < width; ++x) {
+      const Argb sharp = sharpRow != nullptr ? sharpRow[x - kSharpShift] : 0;
+      row[x] = ShadowPixel(row[x], sharp, static_cast<unsigned>(look[0][x]),
+                           static_cast<unsigned>(look[1][x]), static_cast<unsigned>(look[2][x]));
+    }
+  }
+}
+
+__attribute__((target("avx512f"))) void ApplyShadowAvx512(ArgbBitmap& text,
+                                                          ShadowScratch& scratch) {
+  ApplyShadowBody<64>(text, scratch);
+}
+__attribute__((target("avx2"))) void ApplyShadowAvx2(ArgbBitmap& text, ShadowScratch& scratch) {
+  ApplyShadowBody<32>(text, scratch);
+}
+void ApplyShadowBaseline(ArgbBitmap& text, ShadowScratch& scratch) {
+  ApplyShadowBody<16>(text, scratch);
+}
+
+}  // namespace
+
+void ApplyShadowReference(ArgbBitmap& text) {
+  const int width = text.width();
+  const int height = text.height();
+  RgbBitmap work(width + kMargin, height + kMargin);
+  work.Clear(0xFF000000);
+  work.DrawOver(text, kFirstCopy, kFirstCopy);
+  work.DrawOver(text, kSecondCopy, kSecondCopy);
+  BlurRgbReference(work);
+  work.DrawOver(text, kSharpCopy, kSharpCopy);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (AlphaOf(text.Pixel(x, y)) != 0) continue;
+      const Argb c = work.Pixel(x + kLookOffset, y + kLookOffset);
+      const Argb shadow = ShadowFor(RedOf(c), GreenOf(c), BlueOf(c));
+      if (shadow != 0) text.SetPixel(x, y, shadow);
+    }
+  }
+}
+
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch) {
+  if (text.width() == 0 || text.height() == 0) return;
+  switch (ChooseInstructionSet(scratch.blur.instructionSet)) {
+    case InstructionSet::kAvx512:
+      ApplyShadowAvx512(text, scratch);
+      break;
+    case InstructionSet::kAvx2:
+      ApplyShadowAvx2(text, scratch);
+      break;
+    default:
+      ApplyShadowBaseline(text, scratch);
+      break;
+  }
+}
+
+void ApplyShadow(ArgbBitmap& text) {
+  ShadowScratch scratch;
+  ApplyShadow(text, scratch);
+}
 
 }  // namespace kelpie

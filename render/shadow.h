@@ -1,18 +1,37 @@
 // The soft dark surround of a text picture: fully transparent pixels near the
 // text become black at one of three opacities, read from a blurred, offset
-// copy of the text on an opaque black work picture.
+// copy of the text on an opaque black work picture. The picture keeps its
+// size, so shadow falling beyond its right and bottom edges is lost.
 #ifndef KELPIE_RENDER_SHADOW_H_
 #define KELPIE_RENDER_SHADOW_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/bitmap.h"
+#include "render/blur.h"
 
 namespace kelpie {
 
-// Changes only pixels of `text` whose alpha is 0.
-void ApplyShadow(ArgbBitmap& text);
+// The three shadow pixels written into the text picture (black, straight alpha).
+inline constexpr Argb kShadowFaint = 0x40000000;
+inline constexpr Argb kShadowMedium = 0x80000000;
+inline constexpr Argb kShadowDark = 0xF8000000;
 
-// Separable 13-tap blur of a 24-bit picture in place, renormalised at edges.
-void BlurRgb(RgbBitmap& picture);
+// Work memory of the fast effect, owned by the caller and reused across calls.
+struct ShadowScratch {
+  ChannelPlane planes[3];             // channels of the work picture that need their own
+  std::vector<std::int32_t> zeroRow;  // stands in for a channel that stays black
+  BlurScratch blur;
+};
+
+// Gives `text` its shadow. Changes only pixels whose alpha is 0.
+void ApplyShadow(ArgbBitmap& text);
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch);
+
+// The plain effect: an RGB work picture, the graphics layer's drawing, the
+// plain blur and one pixel at a time. The fast one gives the same bytes.
+void ApplyShadowReference(ArgbBitmap& text);
 
 }  // namespace kelpie
 

@@ -1,0 +1,103 @@
+// The soft blur under the text shadow: a separable 13-tap blur of a 24-bit
+// RGB picture, renormalised at the picture's edges. Each output byte is the
+// weighted mean of up to 13 input bytes of the same channel, computed in
+// double precision and truncated. The caller owns the pictures and, for the
+// fast entry points, the scratch memory.
+#ifndef KELPIE_RENDER_BLUR_H_
+#define KELPIE_RENDER_BLUR_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/bitmap.h"
+
+namespace kelpie {
+
+// Taps on each side of the centre.
+inline constexpr int kBlurRadius = 6;
+
+// Kernel weights w(k) = exp(-q), q the integer quotient of k * k by 8, for
+// k = 0 .. kBlurRadius: 1, 1, 1, e^-1, e^-2, e^-3, e^-4, each the correctly
+// rounded double (written out so that the bytes never depend on the libm).
+inline constexpr double kBlurWeights[kBlurRadius + 1] = {
+    1.0,
+    1.0,
+    1.0,
+    0x1.78b56362cef38p-2,
+    0x1.152aaa3bf81ccp-3,
+    0x1.97db0ccceb0afp-5,
+    0x1.2c155b8213cf4p-6,
+};
+
+// The plain blur, one mean at a time: for every row, pixel and channel, the
+// sum of w(|t - x|) * value and the sum of w(|t - x|) over the taps t from
+// x - 6 to x + 6 that lie inside the row, both in ascending t, divided once,
+// truncated toward zero and limited to 0..255, into a scratch picture; then
+// the same down every column of the scratch picture back into `picture`.
+void BlurRgbReference(RgbBitmap& picture);
+
+// One channel of a picture, values 0..255 held in 32-bit integers (so that
+// vector code converts them to and from doubles lane for lane): rows top to
+// bottom, `width` values each, no padding. The fast blur works on one
+// channel at a time.
+struct ChannelPlane {
+  int width = 0;
+  int height = 0;
+  std::vector<std::int32_t> values;
+
+  // Makes the plane width x height with every value 0, reusing its memory.
+  void Reset(int newWidth, int newHeight) {
+    width = newWidth;
+    height = newHeight;
+    values.assign(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight), 0);
+  }
+  std::int32_t* Row(int y) { return values.data() + static_cast<std::size_t>(y) * width; }
+  const std::int32_t* Row(int y) const {
+    return values.data() + static_cast<std::size_t>(y) * width;
+  }
+};
+
+// A rectangle of pixels [x0, x1) x [y0, y1).
+struct PixelRect {
+  int x0 = 0;
+  int y0 = 0;
+  int x1 = 0;
+  int y1 = 0;
+};
+
+// Instruction sets the fast blur and shadow can run on. All give the same
+// bytes; the choice exists so that tests can run each one the machine
+// supports. kBest is the widest the machine supports.
+enum class InstructionSet { kBest, kBaseline, kAvx2, kAvx512 };
+bool InstructionSetSupported(InstructionSet set);
+// `wanted`, or for kBest the widest supported set. REQUIRES: supported.
+InstructionSet ChooseInstructionSet(InstructionSet wanted);
+
+// Working memory of the fast blur, owned by the caller and reused across
+// calls; its contents between calls mean nothing.
+struct BlurScratch {
+  InstructionSet instructionSet = InstructionSet::kBest;
+  std::vector<std::int32_t> rowInts;        // one input row with zero margins
+  std::vector<double> rowValues;            // the same as doubles
+  std::vector<std::uint8_t> rowGroups;      // per 8 values of it: any non-zero
+  std::vector<double> rowWeightSums;        // per output pixel of a row
+  std::vector<double> ring;                 // the last rows of the horizontal pass, twice
+  std::vector<std::uint8_t> ringNonZero;    // per ring row and block of 8 pixels
+  std::vector<std::int32_t> windowNonZero;  // per block: non-zero rows among 13
+  ChannelPlane planes[3];                   // for BlurRgb
+};
+
+// Blurs only the pixels of `plane` inside `rect` (clipped to the plane):
+// afterwards they hold exactly the bytes BlurRgbReference gives that channel;
+// all other pixels are left as they were. The means still read the whole
+// plane.
+void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& scratch);
+
+// The whole picture, channel by channel: the same bytes as BlurRgbReference.
+void BlurRgb(RgbBitmap& picture, BlurScratch& scratch);
+void BlurRgb(RgbBitmap& picture);
+
+}  // namespace kelpie
+
+#endif  // KELPIE_RENDER_BLUR_H_
