@@ -1,8 +1,397 @@
+// Network colour quantiser.
+//
+// A chain of 256 neurons, each an RGBA colour, starts as a grey ramp and is
+// trained once on every pixel of the picture: for each sample the neuron with
+// the smallest biased distance moves towards it, and so do its neighbours in
+// the chain, less the further away they are. Rate and neighbourhood shrink in
+// 100 steps. The colours are learned in a gamma-encoded space (gamma 1.8), and
+// colour differences are weighted by the pixel's opacity, so the colours of
+// nearly transparent pixels count little. Afterwards the network, sorted by
+// green, is the palette, and every pixel takes its nearest entry, found by a
+// search that starts at the pixel's green and works outwards.
+//
+// Everything is double precision and evaluated exactly as written; the build
+// forbids fused multiply-adds. Where the code is arranged for speed, the
+// comment beside it states why the result is the same.
 #include "colour/quantiser.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace kelpie {
 
-// Placeholder until the network lands: leaves the pixels unchanged.
-void QuantiseImage(WorkImage&, Quantiser&, Console&) {}
+namespace {
+
+void FillGammaTable(Quantiser& q) {
+  for (int i = 0; i < 256; ++i) {
+    const double value = 255.0 * std::pow(i / 255.0, 1.0 / q.gamma);
+    // Round half down: a fractional part above one half rounds up, exactly one
+    // half or less rounds down.
+    double whole = std::floor(value);
+    if (value - whole > 0.5) whole += 1.0;
+    q.GammaTable[i] = whole;
+  }
+}
+
+// Moves neuron i a fraction `pull` of the way towards the sample.
+inline void Pull(Network& net, int i, double pull, const Sample& s) {
+  net.alpha[i] -= pull * (net.alpha[i] - s.alpha);
+  net.blue[i] -= pull * (net.blue[i] - s.blue);
+  net.green[i] -= pull * (net.green[i] - s.green);
+  net.red[i] -= pull * (net.red[i] - s.red);
+}
+
+// Squared byte difference, exact in int.
+inline int Square(int d) {
+  return d * d;
+}
+
+// Appends `g` to the sorted greens seen so far (see BuildSearchPalette).
+struct GreenIndexBuilder {
+  int previous = 0;
+  int start = 0;
+
+  void Add(std::int32_t* index, int position, int green) {
+    if (green == previous) return;
+    index[previous] = static_cast<std::int32_t>(static_cast<unsigned>(start + position) / 2u);
+    for (int v = previous + 1; v < green; ++v) index[v] = position;
+    previous = green;
+    start = position;
+  }
+
+  void Finish(std::int32_t* index) {
+    index[previous] = static_cast<std::int32_t>(static_cast<unsigned>(start + 255) / 2u);
+    for (int v = previous + 1; v < 256; ++v) index[v] = 255;
+  }
+};
+
+inline std::uint32_t PixelKey(const std::uint8_t* p) {
+  if (p[3] == 0) return 0;  // every transparent pixel searches the same way
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+double ColourWeight(double a) {
+  return 1.0 - (1.0 - a / 255.0) * (1.0 - a / 255.0);
+}
+
+int ColourByte(double x, double gamma) {
+  if (x < 0) return 0;
+  const double v = 255.0 * std::pow(x / 255.0, gamma);
+  const double b = std::floor(v / 255.0 * 256.0);
+  return b > 255.0 ? 255 : static_cast<int>(b);
+}
+
+int AlphaByte(double x) {
+  if (x < 0) return 0;
+  const double b = std::floor(x / 255.0 * 256.0);
+  return b > 255.0 ? 255 : static_cast<int>(b);
+}
+
+std::size_t ChooseStep(std::size_t byteLength) {
+  for (int k = 0; k < 3; ++k) {
+    if (byteLength % kStridePixels[k] != 0) return 4 * kStridePixels[k];
+  }
+  return 4 * kStridePixels[3];  // taken without a test
+}
+
+void Initialise(Quantiser& q, const std::uint8_t* block, std::size_t byteLength, double gamma) {
+  assert(byteLength % 4 == 0);
+  q.gamma = gamma;
+  q.block = block;
+  q.byteLength = byteLength;
+  q.network = Network{};
+  FillGammaTable(q);
+  for (int i = 0; i < kNeuronCount; ++i) {
+    q.frequency[i] = kInitialFrequency;
+    q.bias[i] = 0.0;
+  }
+  for (int i = 0; i < kNeuronCount; ++i) {
+    const double grey = q.GammaTable[i];
+    q.network.Set(i, Neuron{i < 16 ? 16.0 * i : 255.0, grey, grey, grey});
+  }
+}
+
+void FillRadiusWeights(Quantiser& q) {
+  assert(q.span <= static_cast<unsigned>(kRadiusWeightCount));
+  const unsigned spanSquared = q.span * q.span;
+  for (unsigned d = 0; d < q.span; ++d) {
+    const unsigned share = ((spanSquared - d * d) * 256u) / spanSquared;
+    q.radiusWeight[d] = std::floor(q.alpha * share);
+  }
+}
+
+// The competition runs once per pixel and is where the quantiser spends its
+// time; where the compiler can target AVX2 it builds a second copy of it for
+// processors that have it. Both copies compute the same doubles: lanes of a
+// vector instruction round like scalar ones, and no fused multiply-add is
+// used by either.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define KELPIE_HOT_LOOPS __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef KELPIE_HOT_LOOPS
+#define KELPIE_HOT_LOOPS
+#endif
+
+KELPIE_HOT_LOOPS int Compete(Quantiser& q, const Sample& s) {
+  const double w = ColourWeight(s.alpha);
+
+  // First the distance of every neuron, its terms added in their order, in
+  // one pass that the compiler vectorises. Measuring a neuron only when its
+  // first two terms are below one of the two bests would give the same
+  // choices: the last two terms are not negative and rounded addition is
+  // monotone, so a neuron that fails that test has a full distance no
+  // smaller than either best and changes neither.
+  const double* __restrict alpha = q.network.alpha;
+  const double* __restrict blue = q.network.blue;
+  const double* __restrict green = q.network.green;
+  const double* __restrict red = q.network.red;
+  double* __restrict distance = q.distance;
+  const double sa = s.alpha, sb = s.blue, sg = s.green, sr = s.red;
+  if (w == 0.0) {
+    // Transparent sample: each colour term is 0 * |d| = +0 (the network's
+    // values are finite), so the sum is exactly the alpha term.
+    for (int i = 0; i < kNeuronCount; ++i) distance[i] = std::fabs(alpha[i] - sa);
+  } else {
+    for (int i = 0; i < kNeuronCount; ++i) {
+      double dist = w * std::fabs(blue[i] - sb) + w * std::fabs(red[i] - sr);
+      dist = dist + w * std::fabs(green[i] - sg);
+      dist = dist + std::fabs(alpha[i] - sa);
+      distance[i] = dist;
+    }
+  }
+
+  // The two contests, in neuron order; strict comparisons, so on equal
+  // distances the lower neuron wins. The biased one is kept as written
+  // (t = biasDist + bias, then biasDist = dist - bias): rearranging it
+  // changes the winner on some samples. Its test is left a branch on
+  // purpose: a predicted branch lets the next neuron's test start before
+  // this one's result is known, where a conditional move would chain them.
+  double nearDist = kFarDistance;
+  double biasDist = kFarDistance;
+  int nearPos = 0;
+  int biasPos = 0;
+  const double* bias = q.bias;
+  for (int i = 0; i < kNeuronCount; ++i) {
+    const double dist = distance[i];
+    const double t = biasDist + bias[i];
+    if (dist < nearDist) {
+      nearDist = dist;
+      nearPos = i;
+    }
+    if (__builtin_expect(dist < t, 0)) {
+      biasDist = dist - bias[i];
+      biasPos = i;
+    }
+  }
+
+  // Every neuron's frequency decays and its bias grows by the old frequency.
+  // The contests above read only biases from before this update, as they
+  // would if both ran neuron by neuron.
+  for (int i = 0; i < kNeuronCount; ++i) {
+    const double f = q.frequency[i] / 1024;
+    q.frequency[i] -= f;
+    q.bias[i] += f * 1024;
+  }
+  q.frequency[nearPos] += kFrequencyStep;
+  q.bias[nearPos] -= kBiasDebit;
+  return biasPos;
+}
+
+void MoveWinner(Quantiser& q, int j, const Sample& s) {
+  Pull(q.network, j, q.alpha / 1024, s);
+}
+
+void MoveNeighbours(Quantiser& q, unsigned span, int j, const Sample& s) {
+  assert(span <= static_cast<unsigned>(kRadiusWeightCount));
+  const int reach = static_cast<int>(span);
+  for (int d = 1; d < reach; ++d) {
+    const double pull = q.radiusWeight[d] * kRadiusWeightScale;
+    if (j + d < kNeuronCount) Pull(q.network, j + d, pull, s);
+    if (j - d >= 0) Pull(q.network, j - d, pull, s);
+  }
+}
+
+void Learn(Quantiser& q, Console& console) {
+  const std::size_t length = q.byteLength;
+  const std::size_t samples = length / 4;
+  q.alphaDivisor = kAlphaDivisor;
+  std::size_t cycleLength = samples / kSamplesPerCycleDivisor;
+  if (cycleLength == 0) cycleLength = 1;
+  q.alpha = kInitialAlpha;
+  q.radius = kInitialRadius;
+  q.span = kInitialSpan;
+  FillRadiusWeights(q);
+  console.Err("beginning 1D learning: initial radius=%d\n", static_cast<int>(kInitialSpan));
+
+  const std::size_t step = ChooseStep(length);
+  std::size_t p = 0;
+  for (std::size_t k = 1; k <= samples; ++k) {
+    const std::uint8_t* pixel = q.block + p;
+    Sample s{0, 0, 0, 0};  // a transparent pixel trains as transparent black
+    if (pixel[3] != 0) {
+      s = Sample{static_cast<double>(pixel[3]), q.GammaTable[pixel[2]], q.GammaTable[pixel[1]],
+                 q.GammaTable[pixel[0]]};
+    }
+    const int j = Compete(q, s);
+    MoveWinner(q, j, s);
+    if (q.span != 0) MoveNeighbours(q, q.span, j, s);
+
+    // Repeated subtraction of the length from p < length + step is p % length.
+    p += step;
+    if (p >= length) p %= length;
+
+    if (k % cycleLength == 0) {
+      q.alpha -= q.alpha / q.alphaDivisor;
+      q.radius -= q.radius / kRadiusDivisor;
+      q.span = static_cast<unsigned>(q.radius);
+      if (q.span <= 1) q.span = 0;
+      if (q.span > 0) FillRadiusWeights(q);
+    }
+  }
+  console.Err("finished 1D learning: final alpha=%f !\n",
+              static_cast<double>(static_cast<float>(q.alpha) / 1024));
+}
+
+void BuildSearchPalette(Quantiser& q) {
+  for (int i = 0; i < kNeuronCount; ++i) {
+    const Neuron n = q.network.Get(i);
+    std::uint8_t* entry = q.SearchPalette[i];
+    entry[0] = static_cast<std::uint8_t>(q.GammaTable[ColourByte(n.red, q.gamma)]);
+    entry[1] = static_cast<std::uint8_t>(q.GammaTable[ColourByte(n.green, q.gamma)]);
+    entry[2] = static_cast<std::uint8_t>(q.GammaTable[ColourByte(n.blue, q.gamma)]);
+    entry[3] = static_cast<std::uint8_t>(AlphaByte(n.alpha));
+  }
+
+  // Selection sort by green; the first of equal greens is taken, and each
+  // neuron moves with its entry.
+  GreenIndexBuilder index;
+  for (int i = 0; i < kNeuronCount; ++i) {
+    int smallest = i;
+    for (int k = i + 1; k < kNeuronCount; ++k) {
+      if (q.SearchPalette[k][1] < q.SearchPalette[smallest][1]) smallest = k;
+    }
+    if (smallest != i) {
+      for (int c = 0; c < 4; ++c) std::swap(q.SearchPalette[i][c], q.SearchPalette[smallest][c]);
+      const Neuron moved = q.network.Get(i);
+      q.network.Set(i, q.network.Get(smallest));
+      q.network.Set(smallest, moved);
+    }
+    index.Add(q.GreenIndex, i, q.SearchPalette[i][1]);
+  }
+  index.Finish(q.GreenIndex);
+}
+
+void WriteOutputPalette(const Quantiser& q, Palette& palette) {
+  for (int i = 0; i < kNeuronCount; ++i) {
+    const Neuron n = q.network.Get(i);
+    palette[i][0] = static_cast<std::uint8_t>(ColourByte(n.red, q.gamma));
+    palette[i][1] = static_cast<std::uint8_t>(ColourByte(n.green, q.gamma));
+    palette[i][2] = static_cast<std::uint8_t>(ColourByte(n.blue, q.gamma));
+    palette[i][3] = static_cast<std::uint8_t>(AlphaByte(n.alpha));
+  }
+}
+
+int NearestColour(const Quantiser& q, int red, int green, int blue, int alpha) {
+  int r = 0, g = 0, b = 0;
+  if (alpha != 0) {
+    r = static_cast<int>(q.GammaTable[red]);
+    g = static_cast<int>(q.GammaTable[green]);
+    b = static_cast<int>(q.GammaTable[blue]);
+  }
+  const double w = ColourWeight(alpha);
+  double best = kFarDistance;
+  int found = 0;
+  int i = q.GreenIndex[g];
+  int j = i - 1;
+  // Each pass looks at one entry upwards, then one downwards. A green term
+  // alone above the best ends the whole search. Each term is w times the
+  // squared difference (squared first); the terms are added in a fixed order
+  // per direction and adding stops once the sum is no longer below the best.
+  for (;;) {
+    if (i <= 255) {
+      const std::uint8_t* e = q.SearchPalette[i];
+      double d = w * Square(e[1] - g);
+      if (d > best) return found;
+      d += w * Square(e[0] - r);
+      if (d < best) {
+        d += w * Square(e[2] - b);
+        if (d < best) {
+          d += Square(e[3] - alpha);
+          if (d < best) {
+            best = d;
+            found = i;
+          }
+        }
+      }
+      ++i;
+    } else if (j < 0) {
+      return found;
+    }
+    if (j >= 0) {
+      const std::uint8_t* e = q.SearchPalette[j];
+      double d = w * Square(e[1] - g);
+      if (d > best) return found;
+      d += w * Square(e[2] - b);
+      if (d < best) {
+        d += w * Square(e[0] - r);
+        if (d < best) {
+          d += Square(e[3] - alpha);
+          if (d < best) {
+            best = d;
+            found = j;
+          }
+        }
+      }
+      --j;
+    }
+  }
+}
+
+void Remap(Quantiser& q, const Palette& palette, std::uint8_t* pixels, std::size_t pixelCount) {
+  // The search depends only on the pixel's key (see Quantiser::memoKey), so a
+  // remembered result is the result a new search would give.
+  std::fill(std::begin(q.memoKey), std::end(q.memoKey), Quantiser::kEmptyKey);
+  for (std::size_t n = 0; n < pixelCount; ++n) {
+    std::uint8_t* pixel = pixels + 4 * n;
+    const std::uint32_t key = PixelKey(pixel);
+    const std::size_t slot = (key * 2654435761u) >> 20;  // top 12 bits
+    static_assert(Quantiser::kMemoSize == 1 << 12);
+    int position;
+    if (q.memoKey[slot] == key) {
+      position = q.memoPosition[slot];
+    } else {
+      position = NearestColour(q, pixel[0], pixel[1], pixel[2], pixel[3]);
+      q.memoKey[slot] = key;
+      q.memoPosition[slot] = static_cast<std::uint8_t>(position);
+    }
+    std::memcpy(pixel, palette[position], 4);
+  }
+}
+
+void QuantiseImage(WorkImage& image, Quantiser& quantiser, Console& console) {
+  std::size_t length = 0;
+  if (image.width > 0 && image.height > 0) {
+    length = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4;
+  }
+  // Repair: a block shorter than its stated size is quantised only as far as
+  // it goes, instead of being read past its end.
+  if (length > image.pixels.size()) length = image.pixels.size() / 4 * 4;
+
+  Initialise(quantiser, image.pixels.data(), length, kQuantiserGamma);
+  Learn(quantiser, console);
+  BuildSearchPalette(quantiser);
+  Palette palette;
+  WriteOutputPalette(quantiser, palette);
+  Remap(quantiser, palette, image.pixels.data(), length / 4);
+}
 
 }  // namespace kelpie
