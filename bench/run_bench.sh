@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Whole-conversion benchmark: converts a generated 2000-event script with the
+# built kelpie and times libass rendering the same events as a yardstick.
+#
+# usage: bench/run_bench.sh [BUILD_DIR] [EVENTS]
+#   BUILD_DIR defaults to ./build, EVENTS to 2000.
+# Prints pictures per second, wall and CPU seconds, peak resident memory, and
+# the ratio of kelpie's wall time to libass's.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+events=${2:-2000}
+shared=${KELPIE_SHARED:-$root/../shared}
+kelpie=$build/driver/kelpie
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+[ -x "$kelpie" ] || { echo "no kelpie at $kelpie; build first" >&2; exit 1; }
+python3 "$shared/bench/gen_script.py" "$events" "$work/bench.ass"
+cc -O2 "$shared/bench/libass_bench.c" $(pkg-config --cflags --libs libass) -o "$work/libass_bench"
+
+# Runs a command under GNU time; prints "wall cpu maxrss_kb".
+measure() {
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" > "$work/stdout" 2> "$work/stderr" </dev/null
+  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
+}
+
+# Best of three runs for each, in one session so both see the same machine.
+best() {
+  local best_line="" best_wall=""
+  for _ in 1 2 3; do
+    local line; line=$(measure "$@")
+    local wall=${line%% *}
+    if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a<b)}'; then
+      best_wall=$wall; best_line=$line
+    fi
+  done
+  echo "$best_line"
+}
+
+read -r k_wall k_cpu k_rss <<<"$(best "$kelpie" "$work/bench.ass")"
+pictures=$(grep -c 'Image\[' "$work/stdout" || true)
+read -r l_wall l_cpu l_rss <<<"$(best "$work/libass_bench" "$work/bench.ass")"
+
+echo "events:            $events"
+echo "pictures:          $pictures"
+echo "sup bytes:         $(stat -c %s "$work/bench.sup")"
+echo "kelpie wall s:     $k_wall"
+echo "kelpie cpu s:      $k_cpu"
+echo "kelpie peak RSS:   $((k_rss / 1024)) MB"
+awk -v p="$pictures" -v w="$k_wall" 'BEGIN{ if (w > 0) printf "pictures/s:        %.0f\n", p / w }'
+echo "libass wall s:     $l_wall (cpu $l_cpu, peak RSS $((l_rss / 1024)) MB)"
+awk -v k="$k_wall" -v l="$l_wall" 'BEGIN{ if (l > 0) printf "ratio kelpie/libass: %.2f\n", k / l }'
