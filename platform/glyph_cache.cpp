@@ -4,11 +4,12 @@ namespace kelpie {
 
 namespace {
 
-// Glyph edges are drawn with 17 levels of coverage (0, 16, 32, ..., 255), as
-// grey-scale anti-aliasing on the original platform does. A one-colour line
-// of text then has at most 17 edge colours plus its shadow's three, so its
-// picture fits a PGS palette exactly instead of going through the lossy
-// network quantiser, which only colourful groups of many events still need.
+// Glyph edges are drawn with 17 levels of coverage (0, 16, 32, ..., 255), the
+// classic 4-bit grey-scale anti-aliasing of desktop text. A one-colour line
+// of text then needs a few dozen palette entries at most (16 edge alphas,
+// the shadow's three, and blends where glyphs overlap), so its picture fits a PGS palette exactly
+// instead of going through the lossy network quantiser, which only colourful groups of many events
+// still need.
 constexpr unsigned kCoverageSteps = 16;
 
 constexpr std::uint8_t QuantiseCoverage(unsigned c) {
