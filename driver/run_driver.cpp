@@ -18,13 +18,28 @@ constexpr char kUsage[] = "usage: kelpie.exe *.ass";
 constexpr char kCantOpenSup[] = "can't open *.sup";
 constexpr char kCantOpenAss[] = "can't open *.ass";
 
-// A start-up error: one line on standard error, then a key wait (only when a
-// person is at the terminal). Returns the exit status.
-int StartupError(Console& console, const char* message) {
+// A start-up error: one line on standard error, optionally a second one that
+// names the file and the system's reason, then a key wait (only when a person
+// is at the terminal). Returns the exit status.
+int StartupError(Console& console, const char* message, const std::string& path = {},
+                 const std::string& reason = {}) {
   console.Err("%s\n", message);
+  if (!reason.empty()) console.Err("%s: %s\n", path.c_str(), reason.c_str());
   std::fflush(console.err);
   console.WaitForKey();
   return 1;
+}
+
+// Prints what the script file found about its encoding: "<path>: message" for
+// the file as a whole, "<path>:<line>: message" for one line.
+void PrintFileWarnings(ScriptFile& script, const std::string& script_path, Console& console) {
+  for (const ScriptWarning& w : script.TakeWarnings()) {
+    if (w.line == 0) {
+      console.Err("%s: %s\n", script_path.c_str(), w.message.c_str());
+    } else {
+      console.Err("%s:%ld: %s\n", script_path.c_str(), w.line, w.message.c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -51,18 +66,28 @@ int RunKelpie(int argc, char** argv, Console& console) {
   const std::string script_path = argv[1];
   std::string sup_path;
   if (!OutputPathFor(script_path, &sup_path)) return StartupError(console, kUsage);
+  return ConvertScript(script_path, sup_path, nullptr, console);
+}
 
+int ConvertScript(const std::string& script_path, const std::string& sup_path, TextFace* face,
+                  Console& console) {
   // The output is created before the script is opened, so a script that cannot
   // be opened leaves an empty ".sup" behind (kept as the program always did).
   OutputFile out;
-  if (!out.Open(sup_path)) return StartupError(console, kCantOpenSup);
+  if (!out.Open(sup_path)) return StartupError(console, kCantOpenSup, sup_path, out.error());
   ScriptFile script;
-  if (!script.Open(script_path)) return StartupError(console, kCantOpenAss);
-  std::string font_error;
-  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&font_error);
+  if (!script.Open(script_path)) {
+    return StartupError(console, kCantOpenAss, script_path, script.open_error());
+  }
+  std::unique_ptr<TextFace> own_face;
   if (face == nullptr) {
-    const std::string message = "can't open font: " + font_error;
-    return StartupError(console, message.c_str());
+    std::string font_error;
+    own_face = TextFace::OpenSubtitleFont(&font_error);
+    if (own_face == nullptr) {
+      const std::string message = "can't open font: " + font_error;
+      return StartupError(console, message.c_str());
+    }
+    face = own_face.get();
   }
 
   // Large fixed tables (colour table, quantiser network, run-length buffer).
@@ -72,7 +97,9 @@ int RunKelpie(int argc, char** argv, Console& console) {
   SubtitleEvent event;
   std::string line;
   std::string warning;
+  PrintFileWarnings(script, script_path, console);
   while (!out.failed() && script.NextLine(&line)) {
+    PrintFileWarnings(script, script_path, console);
     const LineKind kind = ReadScriptLine(line, state->playRes, &event, &warning);
     if (!warning.empty()) {
       console.Err("%s:%ld: %s\n", script_path.c_str(), script.line_number(), warning.c_str());

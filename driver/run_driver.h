@@ -9,6 +9,7 @@
 
 #include "platform/console.h"
 #include "platform/output_file.h"
+#include "platform/text_face.h"
 
 namespace kelpie {
 
@@ -16,6 +17,14 @@ namespace kelpie {
 // complete run, 1 after a start-up error (reported, then one key wait) or a
 // failed read or write (reported; no ".sup" is left behind).
 int RunKelpie(int argc, char** argv, Console& console);
+
+// Converts the script at `script_path` into `sup_path` (the part of RunKelpie
+// after the command line): opens the output, then the script, then the
+// subtitle font unless `face` is given, and writes every group. Start-up
+// errors are reported as RunKelpie reports them. Returns the exit status.
+// `face`, when not null, is the caller's and may be used for many runs.
+int ConvertScript(const std::string& script_path, const std::string& sup_path, TextFace* face,
+                  Console& console);
 
 // Derives the output path from the script path: the directory, the base name
 // (the file name before its last '.') and ".sup". Returns false when the

@@ -1,24 +1,68 @@
-// Reads a script file as a sequence of text lines, whatever their length.
-// A UTF-8 byte-order mark at the start is skipped, and the line end (line
-// feed, or carriage return and line feed) is not part of a line.
+// Reads a script file as a sequence of UTF-8 text lines, whatever their
+// length and whatever the file's encoding. The line end (line feed, or
+// carriage return and line feed) is not part of a line.
+//
+// Encodings, decided when the file is opened:
+//   - a UTF-16 byte-order mark (little or big endian): the file is UTF-16;
+//   - otherwise, a file that is valid UTF-8 is passed on byte for byte (a
+//     UTF-8 byte-order mark at its start is skipped);
+//   - otherwise the encoding is detected (uchardet, as media players do) and
+//     each line is converted with iconv, with one warning naming it;
+//   - when that fails, the bytes that are not UTF-8 become U+FFFD, and the
+//     warning names the first line that has them.
+// Bytes that do not decode in the encoding being read also become U+FFFD,
+// with one warning at the first line that has them. Memory stays bounded by
+// the longest line: the file is never held whole (opening reads it once to
+// check and detect, then starts again from its beginning).
 #ifndef KELPIE_PLATFORM_SCRIPT_FILE_H_
 #define KELPIE_PLATFORM_SCRIPT_FILE_H_
 
+#include <iconv.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kelpie {
 
+// Appends `bytes` to *out as UTF-8: well-formed sequences as they stand, each
+// maximal subpart of an ill-formed one (as the Unicode standard defines it,
+// so "\xF0\x9F\x98" cut short is one) as U+FFFD. Returns whether anything
+// was replaced.
+bool AppendValidUtf8(std::string_view bytes, std::string* out);
+
+struct ScriptWarning {
+  long line = 0;  // 1-based line it concerns; 0 for the file as a whole
+  std::string message;
+};
+
 class ScriptFile {
  public:
+  enum class Encoding {
+    kUtf8,         // valid UTF-8 (ASCII included): lines as they stand
+    kUtf16Le,      // by its byte-order mark
+    kUtf16Be,      // by its byte-order mark
+    kConverted,    // detected; converted by iconv from encoding_name()
+    kUtf8Replace,  // not UTF-8, encoding unknown: invalid bytes become U+FFFD
+  };
+
   ScriptFile() = default;
   ScriptFile(const ScriptFile&) = delete;
   ScriptFile& operator=(const ScriptFile&) = delete;
   ~ScriptFile();
 
-  // Opens `path` for reading. Returns false when it cannot be read (missing,
-  // no permission, a directory).
+  // Opens `path` for reading and decides its encoding. Returns false when it
+  // cannot be read (missing, no permission, a folder, not a regular file, a
+  // read error while checking it); open_error() then says why.
   bool Open(const std::string& path);
+  // The system's reason for a failed Open (strerror text).
+  const std::string& open_error() const { return open_error_; }
+
+  Encoding encoding() const { return encoding_; }
+  // "UTF-8", "UTF-16LE", "UTF-16BE" or the detected name (e.g. "ISO-8859-1").
+  const std::string& encoding_name() const { return encoding_name_; }
 
   // Reads the next line into *line (UTF-8, without its line end). Returns
   // false at the end of the file, or when reading fails (see read_error()).
@@ -31,12 +75,35 @@ class ScriptFile {
   // 1-based number of the line last returned by NextLine.
   long line_number() const { return line_number_; }
 
+  // The warnings gathered since the last call, in file order: after Open,
+  // the encoding the file is read in; after NextLine, the first line whose
+  // bytes do not decode. The caller prints them with the file's name.
+  std::vector<ScriptWarning> TakeWarnings();
+
  private:
+  bool DecideEncoding();
+  bool Rewind();
+  bool NextByteLine();
+  bool NextUtf16Line(std::string* line);
+  int NextByte();
+  void ConvertLine(const char* bytes, std::size_t size, std::string* line);
+  void NoteUndecodable();
+
   std::FILE* file_ = nullptr;
+  std::string open_error_;
+  Encoding encoding_ = Encoding::kUtf8;
+  std::string encoding_name_ = "UTF-8";
+  iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
+  // Raw bytes of the current line (getline's buffer) for the byte encodings.
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
+  // Read-ahead for UTF-16, which is decoded byte by byte.
+  std::vector<std::uint8_t> chunk_;
+  std::size_t chunk_pos_ = 0;
   long line_number_ = 0;
   int read_error_ = 0;
+  bool warned_undecodable_ = false;
+  std::vector<ScriptWarning> warnings_;
 };
 
 }  // namespace kelpie

@@ -96,7 +96,7 @@ class KelpieProgramTest : public ::testing::Test {
 TEST_F(KelpieProgramTest, StartupFailures) {
   struct Case {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   };
   WriteFile(dir_ / "upper.ASS", "");
   WriteFile(dir_ / "notes.txt", "");
@@ -107,14 +107,17 @@ TEST_F(KelpieProgramTest, StartupFailures) {
   const Case cases[] = {
       {{}, kUsage},
       {{Path("a.ass"), Path("b.ass")}, kUsage},
-      {{Path("upper.ASS")}, kUsage},                  // the extension is case-sensitive
-      {{Path("notes.txt")}, kUsage},                  //
-      {{Path("noext")}, kUsage},                      //
-      {{Path("script.ass.bak")}, kUsage},             // only the last '.' counts
-      {{Path("folder.ass") + "/inner"}, kUsage},      // a '.' of the folder does not
-      {{Path("folder.ass") + "/"}, kUsage},           // no file name at all
-      {{Path("missing.ass")}, "can't open *.ass\n"},  // creates missing.sup first
-      {{Path("folder.ass")}, "can't open *.ass\n"},   // a folder is not a script
+      {{Path("upper.ASS")}, kUsage},              // the extension is case-sensitive
+      {{Path("notes.txt")}, kUsage},              //
+      {{Path("noext")}, kUsage},                  //
+      {{Path("script.ass.bak")}, kUsage},         // only the last '.' counts
+      {{Path("folder.ass") + "/inner"}, kUsage},  // a '.' of the folder does not
+      {{Path("folder.ass") + "/"}, kUsage},       // no file name at all
+      // The first line as it always was; the second names the file and why.
+      {{Path("missing.ass")},  // creates missing.sup first
+       "can't open *.ass\n" + Path("missing.ass") + ": No such file or directory\n"},
+      {{Path("folder.ass")},  // a folder is not a script
+       "can't open *.ass\n" + Path("folder.ass") + ": Is a directory\n"},
   };
   for (const Case& c : cases) {
     const Outcome run = Kelpie(c.args);
@@ -139,7 +142,7 @@ TEST_F(KelpieProgramTest, StartupFailures) {
   fs::create_directory(dir_ / "taken.sup");
   const Outcome run = Kelpie({Path("taken.ass")});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "can't open *.sup\n");
+  EXPECT_EQ(run.err, "can't open *.sup\n" + Path("taken.sup") + ": Is a directory\n");
 }
 
 TEST_F(KelpieProgramTest, ScriptWithoutDialogueWritesAnEmptyStream) {
