@@ -341,7 +341,9 @@ bool ReadSup(const std::uint8_t* data, std::size_t size, std::vector<SupDisplayS
 
 bool DecodeRle(const std::uint8_t* data, std::size_t size, int width, int height,
                std::vector<std::uint8_t>& indexes, SupError& error) {
-  indexes.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  // Rows are added as their pixels arrive, so memory follows the data that is
+  // really there: a few forged bytes cannot claim gigabytes up front.
+  indexes.clear();
   int row = 0;
   int x = 0;
   std::size_t pos = 0;
@@ -385,6 +387,9 @@ bool DecodeRle(const std::uint8_t* data, std::size_t size, int width, int height
                   Format("run of %d pixels at column %d of row %d passes the width %d", run, x, row,
                          width));
     }
+    const std::size_t row_end =
+        (static_cast<std::size_t>(row) + 1) * static_cast<std::size_t>(width);
+    if (indexes.size() < row_end) indexes.resize(row_end, 0);
     std::uint8_t* out = indexes.data() + static_cast<std::size_t>(row) * width + x;
     for (int i = 0; i < run; ++i) out[i] = index;
     x += run;

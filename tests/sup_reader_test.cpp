@@ -240,6 +240,17 @@ TEST(SupReaderTest, MalformedRunLengthData) {
   }
 }
 
+// A forged object of 65535 x 65535 pixels with a few bytes of data: the
+// decoder refuses it without setting aside memory for the whole picture.
+TEST(SupReaderTest, HugeForgedObjectAllocatesOnlyWhatItsDataFills) {
+  const Bytes data = {0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00};
+  std::vector<std::uint8_t> indexes;
+  SupError error;
+  EXPECT_FALSE(DecodeRle(data.data(), data.size(), 65535, 65535, indexes, error));
+  EXPECT_EQ(error.message, "row 0 has 16383 pixels, the picture is 65535 wide");
+  EXPECT_LE(indexes.size(), 65535u);
+}
+
 // Random pictures of few indexes (so that runs form), long runs included:
 // the decoder gives back every pixel's index.
 TEST(SupReaderTest, DecodesWhatTheEncoderWrites) {
