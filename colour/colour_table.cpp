@@ -7,51 +7,11 @@
 // visible colours, or with 256 colours and a transparent pixel.
 #include "colour/colour_table.h"
 
+#include <cstddef>
+
 namespace kelpie {
 
 namespace {
-
-enum class ScanEnd {
-  kComplete,  // every pixel was visited
-  kFull,      // probe only: stopped at the end of a row that left the table full
-  kOverflow,  // stopped at a colour that did not fit the full table
-};
-
-struct ScanResult {
-  ScanEnd end = ScanEnd::kComplete;
-  bool transparent = false;  // a pixel with alpha 0 was visited
-};
-
-// Clears `table` and enters the colours of `image` in scan order. A probe
-// stops at the end of any row after which the table is full.
-ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe) {
-  table = ColourTable{};
-  ScanResult result;
-  for (std::int32_t r = 0; r < image.height; ++r) {
-    const std::uint8_t* pixel = image.rows[r];
-    for (std::int32_t x = 0; x < image.width; ++x, pixel += 4) {
-      if (pixel[3] == 0) {
-        result.transparent = true;
-        continue;
-      }
-      if (FindColour(table, pixel) >= 0) continue;
-      if (table.entryCount == ColourTable::kMaxEntries) {
-        result.end = ScanEnd::kOverflow;
-        return result;
-      }
-      const std::int32_t i = table.entryCount++;
-      table.red[i] = pixel[0];
-      table.green[i] = pixel[1];
-      table.blue[i] = pixel[2];
-      table.alpha[i] = pixel[3];
-    }
-    if (probe && table.entryCount == ColourTable::kMaxEntries) {
-      result.end = ScanEnd::kFull;
-      return result;
-    }
-  }
-  return result;
-}
 
 ColourCount ColourError(Console& console) {
   console.Out("Error: the png file \"%s\" has more than 256 colors\n", "dummy");
@@ -71,21 +31,71 @@ int FindColour(const ColourTable& table, const std::uint8_t* rgba) {
   return -1;
 }
 
-ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser,
-                         std::int32_t& imageNumber, Console& console) {
-  const ScanResult probe = ScanColours(image, table, /*probe=*/true);
-  if (probe.transparent && table.entryCount == ColourTable::kMaxEntries) {
-    QuantiseImage(image, quantiser, console);
+void ColourIndex::Build(const ColourTable& table) {
+  Clear();
+  for (std::int32_t i = 0; i < table.entryCount; ++i) {
+    const std::uint8_t rgba[4] = {table.red[i], table.green[i], table.blue[i], table.alpha[i]};
+    const std::uint32_t key = PixelKey(rgba);
+    // A later duplicate of an entry is never the first match.
+    if (rgba[3] != 0 && Find(key) < 0) Insert(key, i);
   }
-  const ScanResult count = ScanColours(image, table, /*probe=*/false);
+}
+
+ScanResult ScanColoursReference(const WorkImage& image, ColourTable& table, bool probe) {
+  table = ColourTable{};
+  ScanResult result;
+  for (std::int32_t r = 0; r < image.height; ++r) {
+    const std::uint8_t* pixel = image.rows[r];
+    for (std::int32_t x = 0; x < image.width; ++x, pixel += 4) {
+      if (pixel[3] == 0) {
+        result.transparent = true;
+        continue;
+      }
+      if (FindColour(table, pixel) >= 0) continue;
+      if (table.entryCount == ColourTable::kMaxEntries) {
+        result.end = ScanEnd::kOverflow;
+        return result;
+      }
+      EnterColour<RgbaKeys>(table, PixelKey(pixel));
+    }
+    if (probe && table.entryCount == ColourTable::kMaxEntries) {
+      result.end = ScanEnd::kFull;
+      return result;
+    }
+  }
+  return result;
+}
+
+ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe) {
+  return ScanRowsWith<RgbaKeys>(
+      image.width, image.height, [&image](std::int32_t r) { return image.rows[r]; }, table, probe,
+      [](std::int32_t, std::int32_t, std::uint8_t) {}, [] {});
+}
+
+ColourCount ReportColours(std::int32_t width, std::int32_t height, const ColourTable& table,
+                          const ScanResult& count, std::int32_t& imageNumber, Console& console) {
   if (count.end == ScanEnd::kOverflow) return ColourError(console);
   if (count.transparent && table.entryCount == ColourTable::kMaxEntries) {
     return ColourError(console);
   }
-  console.Out("\tImage[%04d] has %d color(s); size: %dx%d\n", imageNumber, table.entryCount,
-              image.width, image.height);
+  console.Out("\tImage[%04d] has %d color(s); size: %dx%d\n", imageNumber, table.entryCount, width,
+              height);
   ++imageNumber;
   return ColourCount{true, table.entryCount};
+}
+
+ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser,
+                         std::int32_t& imageNumber, Console& console) {
+  const ScanResult probe = ScanColours(image, table, /*probe=*/true);
+  const bool quantise = probe.transparent && table.entryCount == ColourTable::kMaxEntries;
+  if (quantise) QuantiseImage(image, quantiser, console);
+  // A probe that saw the whole picture (it never stopped, so the table never
+  // filled) did exactly what the counting pass does; over the same pixels the
+  // counting pass would rebuild the same table and result.
+  const ScanResult count = !quantise && probe.end == ScanEnd::kComplete
+                               ? probe
+                               : ScanColours(image, table, /*probe=*/false);
+  return ReportColours(image.width, image.height, table, count, imageNumber, console);
 }
 
 }  // namespace kelpie

@@ -6,7 +6,14 @@
 #ifndef KELPIE_COLOUR_COLOUR_TABLE_H_
 #define KELPIE_COLOUR_COLOUR_TABLE_H_
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "colour/pixel_buffer.h"
 #include "colour/quantiser.h"
@@ -31,8 +38,255 @@ struct ColourCount {
 };
 
 // The index of the first entry whose four bytes equal `rgba` (red, green,
-// blue, alpha), or -1 if there is none. Searches linearly from entry 0.
+// blue, alpha), or -1 if there is none. Searches linearly from entry 0; the
+// plain form of the look-up that ColourIndex makes fast.
 int FindColour(const ColourTable& table, const std::uint8_t* rgba);
+
+// A pixel's four bytes (red, green, blue, alpha, as they lie in memory) as
+// one word, to compare and look up colours whole. Two pixels have the same
+// key exactly when all four bytes are equal.
+inline std::uint32_t PixelKey(const std::uint8_t* rgba) {
+  std::uint32_t key;
+  std::memcpy(&key, rgba, sizeof key);
+  return key;
+}
+
+// The alpha byte of a key.
+inline unsigned KeyAlpha(std::uint32_t key) {
+  return std::endian::native == std::endian::little ? key >> 24 : key & 0xFF;
+}
+
+// Where the key changes among sixteen neighbouring pixels: bit i is set when
+// the pixel at p + 4i differs from the one before it (REQUIRES: the pixel
+// before p exists). SSE2 compares four pixels at a time.
+inline unsigned KeyChanges16(const std::uint8_t* p) {
+#if defined(__SSE2__)
+  __m128i same[4];
+  for (int q = 0; q < 4; ++q) {
+    const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q - 4));
+    same[q] = _mm_cmpeq_epi32(now, before);
+  }
+  // Each comparison gives 0 or -1 per pixel, which saturating packs keep
+  // as they are: sixteen bytes, one per pixel, in order.
+  const __m128i bytes =
+      _mm_packs_epi16(_mm_packs_epi32(same[0], same[1]), _mm_packs_epi32(same[2], same[3]));
+  return ~static_cast<unsigned>(_mm_movemask_epi8(bytes)) & 0xFFFFu;
+#else
+  unsigned changes = 0;
+  for (int i = 0; i < 16; ++i) {
+    changes |= static_cast<unsigned>(PixelKey(p + 4 * i) != PixelKey(p + 4 * i - 4)) << i;
+  }
+  return changes;
+#endif
+}
+
+// Calls visit(start, end, key) for every run of equal pixels of `row`
+// (`width` pixels), from left to right: [start, end) is a maximal stretch of
+// pixels with the same key, `key`. Stops early when visit returns false.
+// Sixteen neighbours are compared at a time and only the positions where the
+// key changes are visited one by one.
+template <typename Visit>
+inline void ForEachPixelRun(const std::uint8_t* row, std::int32_t width, Visit&& visit) {
+  if (width <= 0) return;
+  std::int32_t start = 0;
+  std::uint32_t key = PixelKey(row);
+  std::int32_t x = 1;
+  for (; x + 16 <= width; x += 16) {
+    // Bit i: pixel x + i starts a run.
+    for (unsigned change = KeyChanges16(row + 4 * static_cast<std::ptrdiff_t>(x)); change != 0;
+         change &= change - 1) {
+      const std::int32_t end = x + std::countr_zero(change);
+      if (!visit(start, end, key)) return;
+      start = end;
+      key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(end));
+    }
+  }
+  for (; x < width; ++x) {
+    const std::uint32_t next = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(x));
+    if (next != key) {
+      if (!visit(start, x, key)) return;
+      start = x;
+      key = next;
+    }
+  }
+  visit(start, width, key);
+}
+
+// An exact map from the key of a visible colour to the index of its first
+// entry in a ColourTable: what FindColour gives, found by hashing instead of
+// a linear search. A table has at most 256 entries and the map four times as
+// many slots, so most keys sit in their first slot. Fully transparent colours
+// are never entered, which leaves key 0 (alpha 0) free to mark an empty slot;
+// an empty slot's index is -1.
+class ColourIndex {
+ public:
+  static constexpr int kSlots = 4 * ColourTable::kMaxEntries;
+
+  ColourIndex() { Clear(); }
+  void Clear() {
+    std::memset(keys_, 0, sizeof keys_);
+    std::memset(indexes_, 0xFF, sizeof indexes_);  // -1
+  }
+
+  // The index entered for `key`, or -1 (always for a key whose alpha is 0).
+  int Find(std::uint32_t key) const {
+    const std::uint32_t slot = Slot(key);
+    const std::uint32_t first = keys_[slot];
+    // Nearly always the first slot decides: it holds the key, and its index
+    // is the answer, or it is empty, and its index -1 is (key 0 included,
+    // which matches the empty slot's key). Visible and transparent runs
+    // alternate unpredictably, so there is no branch on which: the one test,
+    // whether the slot holds another key, is a product of two words that is
+    // 0 exactly when one of them is (it cannot overflow 64 bits).
+    if (static_cast<std::uint64_t>(first ^ key) * first != 0) return FindFurther(key, slot);
+    return indexes_[slot];
+  }
+  // REQUIRES: `key` not entered yet, its alpha byte not 0, fewer than
+  // kSlots keys entered.
+  void Insert(std::uint32_t key, int index) {
+    std::uint32_t slot = Slot(key);
+    while (keys_[slot] != 0) slot = (slot + 1) % kSlots;
+    keys_[slot] = key;
+    indexes_[slot] = static_cast<std::int16_t>(index);
+  }
+  // Enters every visible colour of `table` with the index of its first
+  // entry, so that Find(PixelKey(p)) == FindColour(table, p) for every
+  // pixel p whose alpha is not 0 (entries with alpha 0 are left out; no
+  // visible pixel can match them).
+  void Build(const ColourTable& table);
+
+ private:
+  // Find past an occupied first slot that holds another key.
+  int FindFurther(std::uint32_t key, std::uint32_t slot) const {
+    for (slot = (slot + 1) % kSlots;; slot = (slot + 1) % kSlots) {
+      if (keys_[slot] == 0) return -1;
+      if (keys_[slot] == key) return indexes_[slot];
+    }
+  }
+
+  static std::uint32_t Slot(std::uint32_t key) {
+    static_assert(kSlots == 1 << 10);
+    return (key * 0x9E3779B1u) >> (32 - 10);  // Fibonacci hashing: the top 10 bits
+  }
+
+  std::uint32_t keys_[kSlots];
+  std::int16_t indexes_[kSlots];  // 0 to 255, or -1 for an empty slot
+};
+
+// How a colour scan ended and what it met; exposed so that the plain scan and
+// the fast one can be compared.
+enum class ScanEnd {
+  kComplete,  // every pixel was visited
+  kFull,      // probe only: stopped at the end of a row that left the table full
+  kOverflow,  // stopped at a colour that did not fit the full table
+};
+struct ScanResult {
+  ScanEnd end = ScanEnd::kComplete;
+  bool transparent = false;  // a pixel with alpha 0 was visited before the end
+};
+
+// Clears `table` and enters the visible colours of `image` in scan order; a
+// probe also stops at the end of any row after which the table is full.
+// ScanColours is the fast form of ScanColoursReference (one linear search per
+// pixel) and gives the same table and result.
+ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe);
+ScanResult ScanColoursReference(const WorkImage& image, ColourTable& table, bool probe);
+
+// The two forms in which pixels reach a colour scan, as 32-bit keys (equal
+// keys, equal pixels): the WorkImage's bytes red, green, blue, alpha read as
+// one word, and the picture's ARGB values 0xAARRGGBB themselves.
+struct RgbaKeys {
+  static unsigned Alpha(std::uint32_t key) { return KeyAlpha(key); }
+  static void Colour(std::uint32_t key, std::uint8_t (&rgba)[4]) {
+    std::memcpy(rgba, &key, sizeof rgba);
+  }
+};
+struct ArgbKeys {
+  static unsigned Alpha(std::uint32_t key) { return key >> 24; }
+  static void Colour(std::uint32_t key, std::uint8_t (&rgba)[4]) {
+    rgba[0] = static_cast<std::uint8_t>(key >> 16);
+    rgba[1] = static_cast<std::uint8_t>(key >> 8);
+    rgba[2] = static_cast<std::uint8_t>(key);
+    rgba[3] = static_cast<std::uint8_t>(key >> 24);
+  }
+};
+
+// Enters the colour of `key` as the next entry. REQUIRES: entryCount < 256.
+template <typename Keys>
+inline void EnterColour(ColourTable& table, std::uint32_t key) {
+  std::uint8_t rgba[4];
+  Keys::Colour(key, rgba);
+  const std::int32_t i = table.entryCount++;
+  table.red[i] = rgba[0];
+  table.green[i] = rgba[1];
+  table.blue[i] = rgba[2];
+  table.alpha[i] = rgba[3];
+}
+
+// ScanColours over `height` rows of `width` pixels, rowAt(r) giving row r's
+// first byte and `Keys` the form of its pixels, telling on the way what the
+// table says of every pixel: onRun(start, end, index) for each run
+// [start, end) of equal pixels of a row, left to right, with the index its
+// colour has in the table at that moment (255 for a transparent run), and
+// onRowEnd() after each row that the scan finished. A colour's index never
+// changes once entered, so when the scan completes these are the indexes the
+// finished table gives.
+//
+// It is the plain scan with two shortcuts, neither of which changes what it
+// enters or reports:
+//   - Colours are found through a ColourIndex kept beside the table, which
+//     gives the same answer as the linear search (entries are distinct).
+//   - A run of pixels equal to its first one is passed over in one step: once
+//     the first has been visited, each of the others is either transparent
+//     (the flag is already set) or found in the table, so visiting them
+//     changes nothing; only a run's first pixel can overflow the table.
+// Always inlined, so that the callers' state (run-length coder, output
+// length) stays in registers rather than behind references.
+template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
+inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width,
+                                                              std::int32_t height, RowAt&& rowAt,
+                                                              ColourTable& table, bool probe,
+                                                              OnRun&& onRun, OnRowEnd&& onRowEnd) {
+  table = ColourTable{};
+  ColourIndex index;
+  ScanResult result;
+  auto visit = [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
+    // A transparent key is never entered, so it is not found either; both
+    // kinds of run are handled without a branch on which it is (they
+    // alternate unpredictably), only a new colour takes one.
+    int found = index.Find(key);
+    if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) {
+      if (table.entryCount == ColourTable::kMaxEntries) {
+        result.end = ScanEnd::kOverflow;
+        return false;
+      }
+      found = table.entryCount;
+      index.Insert(key, found);
+      EnterColour<Keys>(table, key);
+    }
+    // Now only a transparent run has no index; it takes 255.
+    result.transparent |= found < 0;
+    onRun(start, end, static_cast<std::uint8_t>(found));
+    return true;
+  };
+  for (std::int32_t r = 0; r < height; ++r) {
+    ForEachPixelRun(rowAt(r), width, visit);
+    if (result.end == ScanEnd::kOverflow) return result;
+    onRowEnd();
+    if (probe && table.entryCount == ColourTable::kMaxEntries) {
+      result.end = ScanEnd::kFull;
+      return result;
+    }
+  }
+  return result;
+}
+
+// The end of CountColours once the counting scan of a picture of `width` x
+// `height` has given `count`: prints the colour error (and waits for a key)
+// or the picture's colour line, which advances imageNumber.
+ColourCount ReportColours(std::int32_t width, std::int32_t height, const ColourTable& table,
+                          const ScanResult& count, std::int32_t& imageNumber, Console& console);
 
 // Builds `table` from `image`, quantising the picture in place first when a
 // probe finds the table full and a fully transparent pixel, and prints on the

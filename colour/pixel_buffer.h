@@ -16,7 +16,9 @@ struct WorkImage {
   std::int32_t width = 0;   // pixels per row
   std::int32_t height = 0;  // rows
   // width * height * 4 bytes: red, green, blue, alpha per pixel, straight
-  // alpha, zero-filled when made.
+  // alpha. Its memory is kept from one picture to the next (loading reuses
+  // it and overwrites every byte), so a run needs no more than its largest
+  // picture.
   std::vector<std::uint8_t> pixels;
   // rows[i] == pixels.data() + 4 * width * i; valid until the next load or
   // FreePixels.
@@ -26,6 +28,8 @@ struct WorkImage {
 // Copies `picture` into `image`, replacing what it held. The colour bytes are
 // copied unchanged (a half-transparent red 0x80FF0000 becomes FF 00 00 80).
 void LoadPixels(const ArgbBitmap& picture, WorkImage& image);
+// The same, one byte at a time; LoadPixels gives the same bytes.
+void LoadPixelsReference(const ArgbBitmap& picture, WorkImage& image);
 
 // Fills `image` from `rgba`, width * height pixels of red, green, blue and
 // alpha bytes, rows top to bottom (the raw picture form of the tools).

@@ -1,6 +1,14 @@
+// The plain encoder writes each code byte by byte as the code forms are
+// defined. The fast one produces the same runs (see EncodeRle) and writes
+// each code of a run shorter than 64 pixels as one word taken from a table
+// of every short code, made at compile time from the plain forms.
 #include "pgs/rle_encoder.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstring>
 #include <limits>
 
 namespace kelpie {
@@ -22,6 +30,20 @@ class RleSink {
     if (length_ < RleBuffer::kCapacity) rle_.bytes[length_] = byte;
     ++length_;
   }
+
+  // Appends the first `count` (0 to 4) bytes of `code`, byte i being bits
+  // 8i to 8i + 7. Far from the end of the buffer a little-endian machine
+  // stores all four at once; the bytes past `count` are overwritten by the
+  // next code or lie beyond the data.
+  void Append(std::uint32_t code, int count) {
+    if (std::endian::native == std::endian::little && length_ + 4 <= RleBuffer::kCapacity) {
+      std::memcpy(rle_.bytes + length_, &code, 4);
+      length_ += count;
+      return;
+    }
+    for (int i = 0; i < count; ++i) Put(static_cast<std::uint8_t>(code >> (8 * i)));
+  }
+
   std::int64_t length() const { return length_; }
 
  private:
@@ -29,41 +51,151 @@ class RleSink {
   std::int64_t length_ = 0;
 };
 
-// One code for `length` (1 to 16383) pixels of `index`.
-void PutCode(RleSink& sink, std::uint8_t index, int length) {
+// One code for `length` (1 to 16383) pixels of `index`, as its bytes in a
+// word (byte i is bits 8i to 8i + 7) and their count.
+struct Code {
+  std::uint32_t bytes = 0;
+  int count = 0;
+
+  constexpr void Add(std::uint32_t byte) {
+    bytes |= byte << (8 * count);
+    ++count;
+  }
+};
+
+constexpr Code MakeCode(std::uint8_t index, int length) {
+  Code code;
   if (index == 0) {
-    sink.Put(pgs::kRleEscape);
+    code.Add(pgs::kRleEscape);
     if (length <= kMaxShortRun) {
-      sink.Put(static_cast<std::uint8_t>(length));
+      code.Add(static_cast<std::uint8_t>(length));
     } else {
-      sink.Put(static_cast<std::uint8_t>(pgs::kRleLongRun | (length >> 8)));
-      sink.Put(static_cast<std::uint8_t>(length & 0xFF));
+      code.Add(static_cast<std::uint8_t>(pgs::kRleLongRun | (length >> 8)));
+      code.Add(static_cast<std::uint8_t>(length & 0xFF));
     }
-    return;
+    return code;
   }
   if (length <= 2 && index >= kMinDirectIndex && index <= kMaxDirectIndex) {
-    sink.Put(index);
-    if (length == 2) sink.Put(index);
-    return;
+    code.Add(index);
+    if (length == 2) code.Add(index);
+    return code;
   }
-  sink.Put(pgs::kRleEscape);
+  code.Add(pgs::kRleEscape);
   if (length <= kMaxShortRun) {
-    sink.Put(static_cast<std::uint8_t>(pgs::kRleIndexed | length));
+    code.Add(static_cast<std::uint8_t>(pgs::kRleIndexed | length));
   } else {
-    sink.Put(static_cast<std::uint8_t>(pgs::kRleIndexed | pgs::kRleLongRun | (length >> 8)));
-    sink.Put(static_cast<std::uint8_t>(length & 0xFF));
+    code.Add(static_cast<std::uint8_t>(pgs::kRleIndexed | pgs::kRleLongRun | (length >> 8)));
+    code.Add(static_cast<std::uint8_t>(length & 0xFF));
   }
-  sink.Put(index);
+  code.Add(index);
+  return code;
 }
 
 // A run longer than the 14-bit length field is split: full 16383-pixel runs
 // first, then the remainder in its ordinary form.
-void PutRun(RleSink& sink, std::uint8_t index, std::int32_t length) {
+void PutRunPlain(RleSink& sink, std::uint8_t index, std::int32_t length) {
+  auto put = [&sink](std::uint8_t k, int n) {
+    const Code code = MakeCode(k, n);
+    for (int i = 0; i < code.count; ++i) sink.Put(static_cast<std::uint8_t>(code.bytes >> (8 * i)));
+  };
   while (length > kMaxRun) {
-    PutCode(sink, index, kMaxRun);
+    put(index, kMaxRun);
     length -= kMaxRun;
   }
-  if (length > 0) PutCode(sink, index, length);
+  if (length > 0) put(index, length);
+}
+
+// Every code of a run shorter than 64 pixels: entry 64 * index + length
+// holds the code's bytes in its low three bytes (no short code is longer)
+// and their count in the top byte.
+constexpr int kShortRuns = kMaxShortRun + 1;
+static_assert(kShortRuns == 64);
+using ShortCodeTable = std::array<std::uint32_t, 256 * kShortRuns>;
+
+constexpr ShortCodeTable MakeShortCodes() {
+  ShortCodeTable table{};
+  for (int index = 0; index < 256; ++index) {
+    for (int length = 1; length < kShortRuns; ++length) {
+      const Code code = MakeCode(static_cast<std::uint8_t>(index), length);
+      table[index * kShortRuns + length] = code.bytes | static_cast<std::uint32_t>(code.count)
+                                                            << 24;
+    }
+  }
+  return table;
+}
+constexpr ShortCodeTable kShortCodes = MakeShortCodes();
+static_assert(kShortCodes[5 * kShortRuns + 1] == (0x05u | 1u << 24));
+static_assert(kShortCodes[5 * kShortRuns + 2] == (0x0505u | 2u << 24));
+static_assert(kShortCodes[5 * kShortRuns + 3] == (0x00u | 0x83u << 8 | 0x05u << 16 | 3u << 24));
+static_assert(kShortCodes[0 * kShortRuns + 3] == (0x00u | 0x03u << 8 | 2u << 24));
+static_assert(kShortCodes[58 * kShortRuns + 1] == (0x00u | 0x81u << 8 | 0x3Au << 16 | 3u << 24));
+
+inline void PutRun(RleSink& sink, std::uint8_t index, std::int32_t length) {
+  if (length < kShortRuns) {
+    // The top byte (the count) is stored too, and overwritten like the other
+    // bytes past the code.
+    const std::uint32_t entry = kShortCodes[index * kShortRuns + length];
+    sink.Append(entry, static_cast<int>(entry >> 24));
+    return;
+  }
+  while (length > kMaxRun) {
+    const Code code = MakeCode(index, kMaxRun);
+    sink.Append(code.bytes, code.count);
+    length -= kMaxRun;
+  }
+  const Code code = MakeCode(index, length);
+  sink.Append(code.bytes, code.count);
+}
+
+// The end-of-line code.
+inline void PutEndOfLine(RleSink& sink) {
+  sink.Append(pgs::kRleEscape | 0x00 << 8, 2);
+}
+
+// Joins the runs of equal pixels of a row into runs of equal indexes and
+// writes each as its code; EndRow writes the row's last run and the
+// end-of-line code. It holds its sink by value, so that the compiler can
+// keep the write position in a register across the byte stores.
+class RunCoder {
+ public:
+  explicit RunCoder(RleBuffer& rle) : sink_(rle) {}
+
+  void Add(std::uint8_t index, std::int32_t length) {
+    if (index == current_) {
+      run_ += length;
+      return;
+    }
+    if (run_ > 0) PutRun(sink_, static_cast<std::uint8_t>(current_), run_);
+    current_ = index;
+    run_ = length;
+  }
+  void EndRow() {
+    if (run_ > 0) PutRun(sink_, static_cast<std::uint8_t>(current_), run_);
+    current_ = kNoRun;
+    run_ = 0;
+    PutEndOfLine(sink_);
+  }
+  const RleSink& sink() const { return sink_; }
+
+ private:
+  static constexpr int kNoRun = -1;  // matches no index
+
+  RleSink sink_;
+  int current_ = kNoRun;  // index of the run being counted, kNoRun before a row's first pixel
+  std::int32_t run_ = 0;  // its length so far
+};
+
+// Sets rleLength to the data written by `sink` and applies the size test.
+bool FinishObject(std::int64_t length, RleBuffer& rle, Console& console) {
+  rle.rleLength = static_cast<std::int32_t>(
+      std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
+  if (length > pgs::kMaxObjectData) {
+    console.Out("Error: subtitle picture is very complicated. (%d byte)\n", rle.rleLength);
+    console.Out("       It should be less than 65537 bytes.\n");
+    console.WaitForKey();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -74,7 +206,8 @@ std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba) {
   return found < 0 ? pgs::kTransparentIndex : static_cast<std::uint8_t>(found);
 }
 
-bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console) {
+bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
+                        Console& console) {
   rle.rleLength = 0;
   RleSink sink(rle);
   for (std::int32_t r = 0; r < image.height; ++r) {
@@ -88,25 +221,95 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
         if (index == current) {
           ++run;
         } else {
-          PutRun(sink, current, run);
+          PutRunPlain(sink, current, run);
           current = index;
           run = 1;
         }
       }
-      PutRun(sink, current, run);
+      PutRunPlain(sink, current, run);
     }
     sink.Put(pgs::kRleEscape);
     sink.Put(0x00);
   }
-  rle.rleLength = static_cast<std::int32_t>(
-      std::min<std::int64_t>(sink.length(), std::numeric_limits<std::int32_t>::max()));
-  if (sink.length() > pgs::kMaxObjectData) {
-    console.Out("Error: subtitle picture is very complicated. (%d byte)\n", rle.rleLength);
-    console.Out("       It should be less than 65537 bytes.\n");
-    console.WaitForKey();
-    return false;
+  return FinishObject(sink.length(), rle, console);
+}
+
+// The reference with two shortcuts that leave the runs as they are:
+//   - Equal pixels have equal indexes (the index is a function of the four
+//     bytes), so a stretch of equal pixels is looked up once and joins the
+//     current run or starts the next one as a whole.
+//   - The look-up goes through a ColourIndex built from the table, which
+//     gives the first matching entry, as FindColour does.
+bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console) {
+  rle.rleLength = 0;
+  RunCoder coder(rle);
+  ColourIndex colours;
+  colours.Build(table);
+  for (std::int32_t r = 0; r < image.height; ++r) {
+    const std::uint8_t* row = image.rows[r];
+    ForEachPixelRun(row, image.width, [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
+      // The index keeps no colour with alpha 0, so a transparent pixel is
+      // not found and takes index 255 (-1 as a byte) like a colour missing
+      // from the table.
+      static_assert(static_cast<std::uint8_t>(-1) == pgs::kTransparentIndex);
+      coder.Add(static_cast<std::uint8_t>(colours.Find(key)), end - start);
+      return true;
+    });
+    coder.EndRow();
   }
-  return true;
+  return FinishObject(coder.sink().length(), rle, console);
+}
+
+namespace {
+
+// The probe scan of `picture` (its ARGB values as keys) with every run coded
+// into `rle` as it goes; returns the scan's result and the data's length.
+struct ProbeAndCode {
+  ScanResult probe;
+  std::int64_t length = 0;
+};
+
+ProbeAndCode ScanAndCode(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle) {
+  RunCoder coder(rle);
+  ProbeAndCode result;
+  result.probe = ScanRowsWith<ArgbKeys>(
+      picture.width(), picture.height(),
+      [&picture](std::int32_t r) { return reinterpret_cast<const std::uint8_t*>(picture.Row(r)); },
+      table, /*probe=*/true,
+      [&coder](std::int32_t start, std::int32_t end, std::uint8_t index) {
+        coder.Add(index, end - start);
+      },
+      [&coder] { coder.EndRow(); });
+  result.length = coder.sink().length();
+  return result;
+}
+
+}  // namespace
+
+// A probe scan that sees the whole picture is the colour count itself (see
+// CountColours), and the indexes it tells on the way are those of the final
+// table, so the data is coded during that scan. The scan reads the picture's
+// ARGB values directly: they are equal exactly when the WorkImage's bytes
+// would be, and the entries are made of their channels, so the table and the
+// indexes are the same. Only a picture whose table fills up is loaded and
+// goes the plain way, quantisation included.
+CountAndEncode CountColoursAndEncodeRle(const ArgbBitmap& picture, WorkImage& image,
+                                        ColourTable& table, Quantiser& quantiser,
+                                        std::int32_t& imageNumber, RleBuffer& rle,
+                                        Console& console) {
+  rle.rleLength = 0;
+  const ProbeAndCode scan = ScanAndCode(picture, table, rle);
+  CountAndEncode result;
+  if (scan.probe.end == ScanEnd::kComplete) {
+    result.count =
+        ReportColours(picture.width(), picture.height(), table, scan.probe, imageNumber, console);
+    result.encoded = result.count.ok && FinishObject(scan.length, rle, console);
+    return result;
+  }
+  LoadPixels(picture, image);
+  result.count = CountColours(image, table, quantiser, imageNumber, console);
+  result.encoded = result.count.ok && EncodeRle(image, table, rle, console);
+  return result;
 }
 
 }  // namespace kelpie

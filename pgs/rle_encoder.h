@@ -9,6 +9,7 @@
 #include "colour/colour_table.h"
 #include "colour/pixel_buffer.h"
 #include "pgs/pgs_format.h"
+#include "platform/bitmap.h"
 #include "platform/console.h"
 
 namespace kelpie {
@@ -35,7 +36,27 @@ std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba);
 // the console's standard output, waits for a key and returns false.
 // Runs longer than 16383 pixels are written as 16383-pixel runs followed by
 // the remainder; a row of zero width is just its end-of-line code.
+// Each pixel's index is found through a ColourIndex, once per run of equal
+// pixels; EncodeRleReference looks every pixel up with PixelIndex, as plainly
+// as the code forms are defined, and gives the same bytes, length, messages
+// and result.
 bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console);
+bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
+                        Console& console);
+
+// LoadPixels, CountColours and, when the count succeeds, EncodeRle: the same
+// table, data, console lines, key waits and results, in one pass over
+// `picture` for every picture whose table does not fill up. Only such a
+// picture is loaded into `image` (the quantiser works on it); otherwise
+// `image` is left as it was.
+struct CountAndEncode {
+  ColourCount count;     // as CountColours returns it
+  bool encoded = false;  // as EncodeRle returns it; false when not called
+};
+CountAndEncode CountColoursAndEncodeRle(const ArgbBitmap& picture, WorkImage& image,
+                                        ColourTable& table, Quantiser& quantiser,
+                                        std::int32_t& imageNumber, RleBuffer& rle,
+                                        Console& console);
 
 }  // namespace kelpie
 

@@ -43,7 +43,28 @@ constexpr unsigned BlendChannelOpaque(unsigned s, unsigned d, unsigned a) {
 //   otherwise             -> A = sa + da * (255 - sa) / 255 and each channel the
 //                            alpha-weighted mean (s*sa*255 + d*da*(255-sa)) / (A*255),
 //                            both rounded to nearest.
-Argb BlendOver(Argb source, Argb destination);
+inline Argb BlendOver(Argb source, Argb destination) {
+  const unsigned sa = AlphaOf(source);
+  if (sa == 0) return destination;
+  if (sa == 255) return source;
+  const unsigned da = AlphaOf(destination);
+  if (da == 0) return source;
+  if (da == 255) {
+    return MakeArgb(255, BlendChannelOpaque(RedOf(source), RedOf(destination), sa),
+                    BlendChannelOpaque(GreenOf(source), GreenOf(destination), sa),
+                    BlendChannelOpaque(BlueOf(source), BlueOf(destination), sa));
+  }
+  // Weights scaled by 255 so that everything stays integral:
+  // ws = sa * 255, wd = da * (255 - sa), total = ws + wd = A * 255 exactly.
+  const unsigned ws = sa * 255;
+  const unsigned wd = da * (255 - sa);
+  const unsigned total = ws + wd;
+  const unsigned alpha = (total + 127) / 255;
+  auto channel = [&](unsigned s, unsigned d) { return (s * ws + d * wd + total / 2) / total; };
+  return MakeArgb(alpha, channel(RedOf(source), RedOf(destination)),
+                  channel(GreenOf(source), GreenOf(destination)),
+                  channel(BlueOf(source), BlueOf(destination)));
+}
 
 class ArgbBitmap {
  public:
@@ -55,6 +76,10 @@ class ArgbBitmap {
   int height() const { return height_; }
 
   void Clear(Argb value);
+  // Makes the bitmap width x height with every pixel `value`, as a new bitmap
+  // cleared to it would be, reusing its memory. REQUIRES: width >= 0,
+  // height >= 0.
+  void Reset(int width, int height, Argb value);
   // REQUIRES: 0 <= x < width, 0 <= y < height.
   Argb Pixel(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
   void SetPixel(int x, int y, Argb value) {
@@ -71,6 +96,8 @@ class ArgbBitmap {
  private:
   int width_ = 0;
   int height_ = 0;
+  // width_ * height_ pixels, rows top to bottom without gaps; after Reset it
+  // may hold more, left from a larger picture.
   std::vector<Argb> pixels_;
 };
 

@@ -183,6 +183,10 @@ class FreeTypeFace final : public TextFace {
   std::vector<int> lineFonts_;
   std::vector<PlacedGlyph> placed_;
   std::vector<Line> lines_;
+  // The text that placed_ and lines_ hold the layout of, and whether it has ink.
+  bool haveLayout_ = false;
+  std::string laidOutText_;
+  bool laidOutInk_ = false;
 };
 
 FreeTypeFace::~FreeTypeFace() {
@@ -301,6 +305,9 @@ void FreeTypeFace::LayOutLine(const std::vector<std::uint32_t>& chars) {
 }
 
 bool FreeTypeFace::LayOut(std::string_view utf8) {
+  // A text is measured and then drawn: the second call finds its layout.
+  if (haveLayout_ && utf8 == laidOutText_) return laidOutInk_;
+  haveLayout_ = false;
   decoded_.clear();
   placed_.clear();
   lines_.clear();
@@ -328,6 +335,9 @@ bool FreeTypeFace::LayOut(std::string_view utf8) {
       break;
     }
   }
+  laidOutText_.assign(utf8);
+  laidOutInk_ = ink;
+  haveLayout_ = true;
   return ink;
 }
 
@@ -351,17 +361,34 @@ void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
   const long y0 = std::max(0L, top);
   const long x1 = std::min(static_cast<long>(target.width()), left + image.width);
   const long y1 = std::min(static_cast<long>(target.height()), top + image.rows);
+  if (x0 >= x1) return;
   const unsigned brushAlpha = AlphaOf(colour);
   const Argb rgb = colour & 0x00FFFFFF;
   for (long y = y0; y < y1; ++y) {
-    const std::uint8_t* coverage =
-        image.coverage.data() + static_cast<std::size_t>(y - top) * image.width;
-    Argb* row = target.Row(static_cast<int>(y));
-    for (long x = x0; x < x1; ++x) {
-      const unsigned c = coverage[x - left];
-      if (c == 0) continue;
-      const unsigned alpha = (c * brushAlpha + 127) / 255;
-      row[x] = BlendOver((Argb{alpha} << 24) | rgb, row[x]);
+    // cover[i] is the coverage at column x0 + i of `row`.
+    const std::uint8_t* cover =
+        image.coverage.data() + static_cast<std::size_t>(y - top) * image.width + (x0 - left);
+    Argb* row = target.Row(static_cast<int>(y)) + x0;
+    const long n = x1 - x0;
+    // Over transparent pixels (as a fresh picture is, except where glyphs
+    // overlap) BlendOver gives the source, or keeps the pixel where the
+    // source alpha is 0 (as for coverage 0, which adds nothing): a loop the
+    // compiler turns into vector code. Its division by 255 is done as
+    // (v + 1 + (v >> 8)) >> 8, equal to v / 255 for v <= 65534; here
+    // v <= 255 * 255 + 127.
+    unsigned drawn = 0;
+    for (long i = 0; i < n; ++i) drawn |= AlphaOf(row[i]);
+    if (drawn == 0) {
+      for (long i = 0; i < n; ++i) {
+        const unsigned v = cover[i] * brushAlpha + 127;
+        const unsigned alpha = (v + 1 + (v >> 8)) >> 8;
+        row[i] = alpha != 0 ? (Argb{alpha} << 24) | rgb : row[i];
+      }
+      continue;
+    }
+    for (long i = 0; i < n; ++i) {
+      const unsigned alpha = (cover[i] * brushAlpha + 127) / 255;
+      row[i] = BlendOver((Argb{alpha} << 24) | rgb, row[i]);
     }
   }
 }

@@ -6,11 +6,13 @@
 // the taps in ascending position and the mean is one division: the order of
 // the additions decides the last bit of the sum and so, after truncation,
 // whether a mean that is an exact integer in real arithmetic comes out one
-// lower. Every faster path below therefore performs the very same double
-// operations in the very same order for each byte it computes; it only
-// chooses which bytes to compute and computes eight of them side by side:
-// only the rows and columns asked for, none whose taps are all zero, and
-// one channel where several are equal.
+// lower. The fast path computes sixteen means side by side, only the rows and
+// columns asked for, none whose taps are all zero, and one channel where
+// several are equal. It first estimates each mean in single precision, which
+// settles the byte wherever the mean is not within about 2.5e-4 of a whole
+// number (the bound is worked out at EstimatedMeans); the other blocks are
+// computed with the very same double operations, in the very same order, as
+// the plain blur.
 #include "render/blur.h"
 
 #include <algorithm>
@@ -59,6 +61,21 @@ double FastWeightSum(int centre, int length) {
   return kFullWeightSum;
 }
 
+// The plain blur's truncated mean around `centre` when every tap inside
+// [0, length) is 255: the weighted sum and the weight sum in ascending tap
+// order, one division.
+std::int32_t MeanOfAll255(int centre, int length) {
+  double sum = 0.0;
+  double weights = 0.0;
+  for (int t = std::max(0, centre - kBlurRadius); t <= std::min(length - 1, centre + kBlurRadius);
+       ++t) {
+    const double w = kBlurWeights[t < centre ? centre - t : t - centre];
+    sum += w * 255;
+    weights += w;
+  }
+  return MeanToByte(sum / weights);
+}
+
 // One pass of the plain blur: `count` lines of `length` pixels; pixel i of
 // line k, channel c, is at in[k * lineStep + i * pixelStep + c].
 void ReferencePass(const std::uint8_t* in, std::uint8_t* out, int count, int length,
@@ -80,16 +97,21 @@ void ReferencePass(const std::uint8_t* in, std::uint8_t* out, int count, int len
   }
 }
 
-// Eight adjacent output bytes are computed together, one per lane; the lanes
-// never mix, so each lane performs exactly the scalar sequence of operations.
-// The vector helpers are always inlined, so the note that passing such
-// vectors by value depends on the instruction set does not concern them.
+// Adjacent output bytes are computed together, one per lane of a vector;
+// the lanes never mix. The vector helpers are always inlined, so the note
+// that passing such vectors by value depends on the instruction set does not
+// concern them.
 #if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
-constexpr int kLanes = 8;
+constexpr int kLanes = 8;           // doubles per exact vector
+constexpr int kBlock = 2 * kLanes;  // pixels per block
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 typedef std::int32_t IntLanes __attribute__((vector_size(kLanes * sizeof(std::int32_t))));
+typedef float FloatLanes __attribute__((vector_size(kLanes * sizeof(float))));
+typedef float FloatBlock __attribute__((vector_size(kBlock * sizeof(float))));
+typedef std::int32_t IntBlock __attribute__((vector_size(kBlock * sizeof(std::int32_t))));
+typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32_t))));
 
 template <typename V, typename T>
 inline __attribute__((always_inline)) V LoadVector(const T* p) {
@@ -103,9 +125,15 @@ inline __attribute__((always_inline)) void StoreVector(T* p, V v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// Eight taps as doubles; the values are small whole numbers, held exactly
+// as floats, so the conversion is exact.
+inline __attribute__((always_inline)) Lanes TapsAsDoubles(const float* p) {
+  return __builtin_convertvector(LoadVector<FloatLanes>(p), Lanes);
+}
+
 // The weighted sums of eight adjacent means whose taps, in ascending order,
-// are at p, p + step, ..., p + 12 * step (each the first of eight lanes).
-// Identities that make it the plain sum, lane by lane:
+// are at p, p + step, ..., p + 12 * step (each the first of eight lanes),
+// exactly as the plain blur sums them, lane by lane:
 //   - The plain sum starts at +0.0, and +0.0 + p == p for every p >= 0, so
 //     the sum may start at the first product.
 //   - w(0) = w(1) = w(2) = 1.0 and 1.0 * v == v exactly, so the five centre
@@ -113,37 +141,116 @@ inline __attribute__((always_inline)) void StoreVector(T* p, V v) {
 //   - A tap outside the picture reads +0.0, whose product is +0.0, and
 //     s + (+0.0) == s for every s >= 0: the padded sum equals the sum over
 //     the taps inside the picture.
-inline __attribute__((always_inline)) Lanes WeightedSum(const double* p, std::ptrdiff_t step) {
-  Lanes sum = LoadVector<Lanes>(p) * kW6;
-  sum += LoadVector<Lanes>(p + step) * kW5;
-  sum += LoadVector<Lanes>(p + 2 * step) * kW4;
-  sum += LoadVector<Lanes>(p + 3 * step) * kW3;
-  sum += LoadVector<Lanes>(p + 4 * step);
-  sum += LoadVector<Lanes>(p + 5 * step);
-  sum += LoadVector<Lanes>(p + 6 * step);
-  sum += LoadVector<Lanes>(p + 7 * step);
-  sum += LoadVector<Lanes>(p + 8 * step);
-  sum += LoadVector<Lanes>(p + 9 * step) * kW3;
-  sum += LoadVector<Lanes>(p + 10 * step) * kW4;
-  sum += LoadVector<Lanes>(p + 11 * step) * kW5;
-  sum += LoadVector<Lanes>(p + 12 * step) * kW6;
+template <typename T>
+inline __attribute__((always_inline)) Lanes WeightedSum(const T* p, std::ptrdiff_t step) {
+  Lanes sum = TapsAsDoubles(p) * kW6;
+  sum += TapsAsDoubles(p + step) * kW5;
+  sum += TapsAsDoubles(p + 2 * step) * kW4;
+  sum += TapsAsDoubles(p + 3 * step) * kW3;
+  sum += TapsAsDoubles(p + 4 * step);
+  sum += TapsAsDoubles(p + 5 * step);
+  sum += TapsAsDoubles(p + 6 * step);
+  sum += TapsAsDoubles(p + 7 * step);
+  sum += TapsAsDoubles(p + 8 * step);
+  sum += TapsAsDoubles(p + 9 * step) * kW3;
+  sum += TapsAsDoubles(p + 10 * step) * kW4;
+  sum += TapsAsDoubles(p + 11 * step) * kW5;
+  sum += TapsAsDoubles(p + 12 * step) * kW6;
   return sum;
 }
 
-// Truncated means. Every mean lies in [0, 256): the weighted sum of values
-// of at most 255 is at most 255 times the weight sum up to rounding, so the
-// conversion (which truncates toward zero) is in range and the limit to
-// 0..255 of the plain version never changes anything here.
-inline __attribute__((always_inline)) IntLanes TruncatedMeans(Lanes sum, Lanes weights) {
-  return __builtin_convertvector(sum / weights, IntLanes);
+// The truncated means of a block of sixteen pixels exactly as the plain
+// blur gives them, put into `means` in the lanes that `redo` marks (non-zero)
+// and in the other lanes of their half: taps at p + 13 steps as above,
+// weight sums per lane in `weights`. Every mean lies in [0, 256): the
+// weighted sum of values of at most 255 is at most 255 times the weight sum
+// up to rounding, so the conversion (which truncates toward zero) is in range
+// and the limit to 0..255 of the plain version never changes anything here.
+template <typename T>
+inline __attribute__((always_inline)) void ExactMeans(const T* p, std::ptrdiff_t step,
+                                                      const double* weights, IntBlock redo,
+                                                      IntBlock& means) {
+  std::int32_t lanes[kBlock];
+  std::int32_t marks[kBlock];
+  StoreVector(lanes, means);
+  StoreVector(marks, redo);
+  for (int half = 0; half < 2; ++half) {
+    std::int32_t marked = 0;
+    for (int l = 0; l < kLanes; ++l) marked |= marks[half * kLanes + l];
+    if (marked == 0) continue;
+    const Lanes sum = WeightedSum(p + half * kLanes, step);
+    StoreVector(
+        lanes + half * kLanes,
+        __builtin_convertvector(sum / LoadVector<Lanes>(weights + half * kLanes), IntLanes));
+  }
+  means = LoadVector<IntBlock>(lanes);
 }
 
-inline __attribute__((always_inline)) bool AnyNonZero(IntLanes v) {
-  std::uint64_t words[sizeof v / 8];
-  std::memcpy(words, &v, sizeof v);
-  std::uint64_t any = 0;
-  for (std::uint64_t w : words) any |= w;
-  return any != 0;
+// The same weighted sum of sixteen lanes in single precision, with the
+// weights rounded to float: an estimate whose error is bounded below. The
+// taps are whole numbers, so the sums of the two taps that share a weight
+// and of the five centre taps are exact; only the four products and the
+// four additions after them round.
+constexpr float kW3f = static_cast<float>(kW3);
+constexpr float kW4f = static_cast<float>(kW4);
+constexpr float kW5f = static_cast<float>(kW5);
+constexpr float kW6f = static_cast<float>(kW6);
+
+inline __attribute__((always_inline)) FloatBlock EstimatedSum(const float* p, std::ptrdiff_t step) {
+  FloatBlock t[kTaps];
+  for (int k = 0; k < kTaps; ++k) t[k] = LoadVector<FloatBlock>(p + k * step);
+  const FloatBlock centre = ((t[4] + t[8]) + (t[5] + t[7])) + t[6];
+  const FloatBlock near = (t[3] + t[9]) * kW3f + (t[2] + t[10]) * kW4f;
+  const FloatBlock far = (t[1] + t[11]) * kW5f + (t[0] + t[12]) * kW6f;
+  return (far + near) + centre;
+}
+
+inline __attribute__((always_inline)) bool AnyNonZero(IntBlock v) {
+  const IntLanes half = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7) |
+                        __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
+  const IntQuarter quarter = __builtin_shufflevector(half, half, 0, 1, 2, 3) |
+                             __builtin_shufflevector(half, half, 4, 5, 6, 7);
+  std::uint64_t words[2];
+  std::memcpy(words, &quarter, sizeof words);
+  return (words[0] | words[1]) != 0;
+}
+
+// Truncated means from the single-precision estimate where that is safe.
+// Let q be a mean in real numbers (0 <= q < 256). The plain blur's double
+// result lies within 28 * 2^-53 * 256 < 2^-40 of q (rounding of the products,
+// the two sums and the quotient). The estimate
+// y = fl(sum * fl(1 / w)) in single precision (unit roundoff u = 2^-24):
+// each weight and each product is off by at most a relative u, the four
+// additions of non-negative terms by at most 4u, the inverse and the last
+// product by u each, so |y - q| <= 8.1u * 256 < 1.3e-4. y - m and y + m,
+// m = 2^-12 (2.44e-4), are rounded by at most 2^-16 (1.6e-5). When both
+// truncate to the same K, q lies in (K + 9e-5, K + 1 - 9e-5) (for K = 0 and
+// y - m < 0, in [0, 1 - 9e-5)), so the plain result lies strictly between K
+// and K + 1 (or in [0, 1)) and truncates to K too.
+// Where they differ with y + m truncating to 255, q >= 255 - 3.9e-4, so
+// sum over the taps of w * (255 - v) <= 3.9e-4 * 6.15 < 0.0183 = e^-4, the
+// smallest weight: every tap inside the picture is 255, and the plain result
+// is the one of such a window, given in `all255`.
+// Only a block with another lane where the two differ (a mean within about
+// 2.5e-4 of a whole number, as in other uniform areas) needs the exact means.
+constexpr float kNearInteger = 0x1p-12f;
+
+// The means of a block from its estimate; returns false when some lane
+// needs the exact path, and marks those lanes in `redo` (non-zero).
+inline __attribute__((always_inline)) bool EstimatedMeans(FloatBlock sum, FloatBlock inverses,
+                                                          IntBlock all255, IntBlock& means,
+                                                          IntBlock& redo) {
+  const FloatBlock y = sum * inverses;
+  const IntBlock above = __builtin_convertvector(y + kNearInteger, IntBlock);
+  const IntBlock below = __builtin_convertvector(y - kNearInteger, IntBlock);
+  // In arithmetic rather than comparisons, which the compiler keeps in
+  // vectors at any width: above - below is 0 or 1 (2m < 1), and so is
+  // (above + 1) >> 8, 1 exactly for above = 255 (above <= 255).
+  const IntBlock near = above - below;
+  const IntBlock top = near & ((above + 1) >> 8);
+  means = above ^ ((above ^ all255) & -top);
+  redo = near ^ top;
+  return !AnyNonZero(redo);
 }
 
 // Rows of the horizontal pass kept at once: at least the 13 a vertical mean
@@ -157,32 +264,47 @@ static_assert(kRingRows >= kTaps);
 // the rows that feed those pixels and only at their columns; its rows go
 // into the ring, each read by the vertical pass of the 13 output rows
 // around it, so no output is written before the input under it is read.
+// Both passes take each block's means from the estimate, or exactly where
+// the estimate cannot tell, and skip blocks whose taps are all zero.
 inline __attribute__((always_inline)) void BlurPlaneBody(ChannelPlane& plane, int x0, int y0,
                                                          int x1, int y1, BlurScratch& s) {
   const int width = plane.width;
   const int height = plane.height;
   const int outPixels = x1 - x0;
-  const int blocks = (outPixels + kLanes - 1) / kLanes;
-  const int laneStride = blocks * kLanes;
+  const int blocks = (outPixels + kBlock - 1) / kBlock;
+  const int laneStride = blocks * kBlock;
 
+  // The mean of a window of 255s; every window far enough from the
+  // picture's ends gives the same.
+  const std::int32_t innerMeanOf255 = MeanOfAll255(kBlurRadius, kTaps);
+  auto meanOf255 = [innerMeanOf255](int centre, int length) {
+    const bool inner = centre >= kBlurRadius && centre + kBlurRadius < length;
+    return inner ? innerMeanOf255 : MeanOfAll255(centre, length);
+  };
   // Weight sums of the means of a row, by output pixel, summed exactly as
-  // the plain blur sums them (so the same doubles); 1.0 in unused lanes.
+  // the plain blur sums them (so the same doubles), their inverses rounded to
+  // float, and the means of windows of 255s; 1.0 (and 0) in unused lanes.
   s.rowWeightSums.resize(laneStride);
+  s.rowWeightInverses.resize(laneStride);
+  s.rowMeansOf255.resize(laneStride);
   for (int j = 0; j < laneStride; ++j) {
     s.rowWeightSums[j] = j < outPixels ? FastWeightSum(x0 + j, width) : 1.0;
+    s.rowWeightInverses[j] = static_cast<float>(1.0 / s.rowWeightSums[j]);
+    s.rowMeansOf255[j] = j < outPixels ? meanOf255(x0 + j, width) : 0;
   }
 
   // One input row: index i is pixel x0 - 6 + i, so the taps of output pixel
-  // j are at j .. j + 12, in the groups of 8 values j / 8 .. j / 8 + 2.
+  // j are at j .. j + 12, in the groups of 16 values j / 16 .. j / 16 + 1.
   // Pixels outside the plane are zero; the margin covers the last block's
   // taps and their groups.
-  constexpr int kGroupsRead = 3;
-  static_assert(kGroupsRead * kLanes >= kLanes + 2 * kBlurRadius);
+  constexpr int kGroupsRead = 2;
+  static_assert(kGroupsRead * kBlock >= kBlock + 2 * kBlurRadius);
   const int rowOrigin = x0 - kBlurRadius;
-  const int rowLength = laneStride + (kGroupsRead - 1) * kLanes;
-  s.rowInts.assign(rowLength, 0);
-  s.rowValues.resize(rowLength);
-  s.rowGroups.resize(rowLength / kLanes);
+  const int rowLength = laneStride + (kGroupsRead - 1) * kBlock;
+  // Only the values inside the plane are written for each row; the margins
+  // stay zero.
+  s.rowValues.assign(rowLength, 0.0f);
+  s.rowGroups.resize(rowLength / kBlock);
   const int copyBegin = std::max(0, rowOrigin);
   const int copyEnd = std::min(width, rowOrigin + rowLength);
 
@@ -190,69 +312,92 @@ inline __attribute__((always_inline)) void BlurPlaneBody(ChannelPlane& plane, in
   s.ringNonZero.resize(static_cast<std::size_t>(kRingRows) * blocks);
   s.windowNonZero.assign(blocks, 0);
 
+  // The scratch as plain pointers, so that stores through the byte flags do
+  // not make the compiler read the vectors' pointers again.
+  float* const values = s.rowValues.data();
+  std::uint8_t* const rowGroups = s.rowGroups.data();
+  const double* const rowWeightSums = s.rowWeightSums.data();
+  const float* const rowWeightInverses = s.rowWeightInverses.data();
+  const std::int32_t* const rowMeansOf255 = s.rowMeansOf255.data();
+  float* const ring = s.ring.data();
+  std::uint8_t* const ringNonZero = s.ringNonZero.data();
+  std::int32_t* const windowNonZero = s.windowNonZero.data();
+
   const int paddedRows = (y1 - y0) + 2 * kBlurRadius;
   for (int k = 0; k < paddedRows; ++k) {
     // Horizontal pass of padded row k (plane row y0 - 6 + k) into the ring.
     const int slot = k % kRingRows;
-    std::uint8_t* nonZero = s.ringNonZero.data() + static_cast<std::size_t>(slot) * blocks;
-    double* out = s.ring.data() + static_cast<std::size_t>(slot) * laneStride;
-    double* mirror = out + static_cast<std::size_t>(kRingRows) * laneStride;
+    std::uint8_t* nonZero = ringNonZero + static_cast<std::size_t>(slot) * blocks;
+    float* out = ring + static_cast<std::size_t>(slot) * laneStride;
+    float* mirror = out + static_cast<std::size_t>(kRingRows) * laneStride;
     const int y = y0 - kBlurRadius + k;
     if (y < 0 || y >= height) {
-      std::fill(out, out + laneStride, 0.0);
-      std::fill(mirror, mirror + laneStride, 0.0);
+      std::fill(out, out + laneStride, 0.0f);
+      std::fill(mirror, mirror + laneStride, 0.0f);
       std::fill(nonZero, nonZero + blocks, 0);
     } else {
-      std::int32_t* ints = s.rowInts.data();
-      std::memcpy(ints + (copyBegin - rowOrigin), plane.Row(y) + copyBegin,
-                  sizeof(std::int32_t) * (copyEnd - copyBegin));
-      double* values = s.rowValues.data();
-      for (int i = 0; i < rowLength; i += kLanes) {
-        const IntLanes group = LoadVector<IntLanes>(ints + i);
-        StoreVector(values + i, __builtin_convertvector(group, Lanes));
-        s.rowGroups[i / kLanes] = AnyNonZero(group);
+      const std::int32_t* in = plane.Row(y);
+      float* copy = values + (copyBegin - rowOrigin);  // copy[i] is plane pixel copyBegin + i
+      for (int i = 0; i < copyEnd - copyBegin; ++i) copy[i] = static_cast<float>(in[copyBegin + i]);
+      // Values are never negative, so a group is all zero exactly when the
+      // bits of its floats are.
+      for (int i = 0; i < rowLength; i += kBlock) {
+        rowGroups[i / kBlock] = AnyNonZero(LoadVector<IntBlock>(values + i));
       }
       for (int b = 0; b < blocks; ++b) {
-        const int j = b * kLanes;
-        Lanes result{};
+        const int j = b * kBlock;
+        FloatBlock result{};
         nonZero[b] = 0;
         std::uint8_t anyTap = 0;
-        for (int g = 0; g < kGroupsRead; ++g) anyTap |= s.rowGroups[b + g];
+        for (int g = 0; g < kGroupsRead; ++g) anyTap |= rowGroups[b + g];
         // Every tap zero: the mean is +0.0 / w == 0.
         if (anyTap != 0) {
-          const IntLanes means =
-              TruncatedMeans(WeightedSum(values + j, 1), LoadVector<Lanes>(&s.rowWeightSums[j]));
-          result = __builtin_convertvector(means, Lanes);
-          nonZero[b] = AnyNonZero(means);
+          IntBlock means;
+          IntBlock redo;
+          if (!EstimatedMeans(EstimatedSum(values + j, 1),
+                              LoadVector<FloatBlock>(rowWeightInverses + j),
+                              LoadVector<IntBlock>(rowMeansOf255 + j), means, redo)) {
+            ExactMeans(values + j, 1, rowWeightSums + j, redo, means);
+          }
+          result = __builtin_convertvector(means, FloatBlock);
+          // Counted as non-zero without looking: the flag only lets the
+          // vertical pass skip windows of zeros, whose means it would
+          // otherwise compute as 0 all the same.
+          nonZero[b] = 1;
         }
         StoreVector(out + j, result);
         StoreVector(mirror + j, result);
       }
     }
-    for (int b = 0; b < blocks; ++b) s.windowNonZero[b] += nonZero[b];
+    for (int b = 0; b < blocks; ++b) windowNonZero[b] += nonZero[b];
     if (k < kTaps - 1) continue;
 
     // Vertical pass of output row i over padded rows i .. i + 12.
     const int i = k - (kTaps - 1);
-    const Lanes weights = Lanes{} + FastWeightSum(y0 + i, height);
-    const double* column = s.ring.data() + static_cast<std::size_t>(i % kRingRows) * laneStride;
+    const double weightSum = FastWeightSum(y0 + i, height);
+    double weights[kBlock];
+    std::fill(weights, weights + kBlock, weightSum);
+    const FloatBlock inverses = FloatBlock{} + static_cast<float>(1.0 / weightSum);
+    const IntBlock all255 = IntBlock{} + meanOf255(y0 + i, height);
+    const float* column = ring + static_cast<std::size_t>(i % kRingRows) * laneStride;
     std::int32_t* result = plane.Row(y0 + i) + x0;
     for (int b = 0; b < blocks; ++b) {
-      const int j = b * kLanes;
-      IntLanes means{};
+      const int j = b * kBlock;
+      IntBlock means{};
+      IntBlock redo;
       // Every tap zero: the mean is +0.0 / w == 0.
-      if (s.windowNonZero[b] != 0) {
-        means = TruncatedMeans(WeightedSum(column + j, laneStride), weights);
+      if (windowNonZero[b] != 0 &&
+          !EstimatedMeans(EstimatedSum(column + j, laneStride), inverses, all255, means, redo)) {
+        ExactMeans(column + j, laneStride, weights, redo, means);
       }
-      if (j + kLanes <= outPixels) {
+      if (j + kBlock <= outPixels) {
         StoreVector(result + j, means);
       } else {
         for (int l = 0; l < outPixels - j; ++l) result[j + l] = means[l];
       }
     }
-    const std::uint8_t* leaving =
-        s.ringNonZero.data() + static_cast<std::size_t>(i % kRingRows) * blocks;
-    for (int b = 0; b < blocks; ++b) s.windowNonZero[b] -= leaving[b];
+    const std::uint8_t* leaving = ringNonZero + static_cast<std::size_t>(i % kRingRows) * blocks;
+    for (int b = 0; b < blocks; ++b) windowNonZero[b] -= leaving[b];
   }
 }
 

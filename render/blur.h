@@ -6,6 +6,7 @@
 #ifndef KELPIE_RENDER_BLUR_H_
 #define KELPIE_RENDER_BLUR_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,6 +53,17 @@ struct ChannelPlane {
     height = newHeight;
     values.assign(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight), 0);
   }
+  // Makes the plane width x height, reusing its memory, without setting the
+  // values: the caller writes every one it reads. `values` may then be
+  // longer than width * height (memory only ever grows, by half at least,
+  // so that planes creeping up in size take no fresh memory each time).
+  void Resize(int newWidth, int newHeight) {
+    width = newWidth;
+    height = newHeight;
+    const std::size_t count =
+        static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight);
+    if (count > values.size()) values.resize(std::max(count, values.size() + values.size() / 2));
+  }
   std::int32_t* Row(int y) { return values.data() + static_cast<std::size_t>(y) * width; }
   const std::int32_t* Row(int y) const {
     return values.data() + static_cast<std::size_t>(y) * width;
@@ -78,12 +90,13 @@ InstructionSet ChooseInstructionSet(InstructionSet wanted);
 // calls; its contents between calls mean nothing.
 struct BlurScratch {
   InstructionSet instructionSet = InstructionSet::kBest;
-  std::vector<std::int32_t> rowInts;        // one input row with zero margins
-  std::vector<double> rowValues;            // the same as doubles
-  std::vector<std::uint8_t> rowGroups;      // per 8 values of it: any non-zero
+  std::vector<float> rowValues;             // one input row with zero margins (exact)
+  std::vector<std::uint8_t> rowGroups;      // per 16 values of it: any non-zero
   std::vector<double> rowWeightSums;        // per output pixel of a row
-  std::vector<double> ring;                 // the last rows of the horizontal pass, twice
-  std::vector<std::uint8_t> ringNonZero;    // per ring row and block of 8 pixels
+  std::vector<float> rowWeightInverses;     // 1 / rowWeightSums, rounded to float
+  std::vector<std::int32_t> rowMeansOf255;  // per output pixel: its mean where all taps are 255
+  std::vector<float> ring;                  // the last rows of the horizontal pass, twice
+  std::vector<std::uint8_t> ringNonZero;    // per ring row and block of 16 pixels
   std::vector<std::int32_t> windowNonZero;  // per block: non-zero rows among 13
   ChannelPlane planes[3];                   // for BlurRgb
 };

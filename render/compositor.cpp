@@ -53,31 +53,38 @@ bool FitsStream(const GroupPicture& p) {
          p.width * p.height * 4 <= kMaxCanvasBytes;
 }
 
-GroupPicture RenderSingle(const SubtitleEvent& event, TextFace& face) {
+// Sets everything of `result` but its pixels.
+void Describe(GroupPicture::Kind kind, std::int64_t posX, std::int64_t posY, std::int64_t width,
+              std::int64_t height, GroupPicture& result) {
+  result.kind = kind;
+  result.posX = posX;
+  result.posY = posY;
+  result.width = width;
+  result.height = height;
+}
+
+void RenderSingle(const SubtitleEvent& event, TextFace& face, RenderScratch& scratch,
+                  GroupPicture& result) {
   const TextBox box = face.Measure(event.text);
-  GroupPicture result;
-  result.width = Trunc(box.width);
-  result.height = Trunc(box.height);
-  result.posX = RaiseToZero(event.x + Trunc(-box.width / 2));
-  result.posY = RaiseToZero(event.y - result.height);
-  if (result.width <= 0 || result.height <= 0) {
+  const std::int64_t width = Trunc(box.width);
+  const std::int64_t height = Trunc(box.height);
+  Describe(GroupPicture::Kind::kPicture, RaiseToZero(event.x + Trunc(-box.width / 2)),
+           RaiseToZero(event.y - height), width, height, result);
+  if (width <= 0 || height <= 0) {
     result.kind = GroupPicture::Kind::kNothing;
-    return result;
+    return;
   }
   if (!FitsStream(result)) {
     result.kind = GroupPicture::Kind::kTooLarge;
-    return result;
+    return;
   }
-  result.kind = GroupPicture::Kind::kPicture;
-  result.picture = ArgbBitmap(static_cast<int>(result.width), static_cast<int>(result.height));
-  result.picture.Clear(kTransparentWhite);
+  result.picture.Reset(static_cast<int>(width), static_cast<int>(height), kTransparentWhite);
   face.Draw(event.text, event.colour, result.picture);
-  ApplyShadow(result.picture);
-  return result;
+  ApplyShadow(result.picture, scratch.shadow);
 }
 
-GroupPicture RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& face,
-                           const PlayRes& playRes) {
+void RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
+                   RenderScratch& scratch, GroupPicture& result) {
   // The canvas box starts from the screen's far corner and the origin, so it
   // always reaches to the left of x = playRes.x and to the right of x = 0
   // (likewise vertically), wherever the texts are.
@@ -101,31 +108,30 @@ GroupPicture RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& fa
     maxY = std::max(maxY, text.top + text.height);
   }
 
-  GroupPicture result;
-  if (!any) return result;  // kNothing at (0, 0)
-  result.width = maxX - minX;
-  result.height = maxY - minY;
-  result.posX = RaiseToZero(minX);
-  result.posY = RaiseToZero(minY);
+  if (!any) {
+    Describe(GroupPicture::Kind::kNothing, 0, 0, 0, 0, result);
+    return;
+  }
+  Describe(GroupPicture::Kind::kPicture, RaiseToZero(minX), RaiseToZero(minY), maxX - minX,
+           maxY - minY, result);
   if (!FitsStream(result)) {
     result.kind = GroupPicture::Kind::kTooLarge;
-    return result;
+    return;
   }
-  result.kind = GroupPicture::Kind::kPicture;
   // Neither the canvas nor the text pictures are cleared: they start
   // transparent black.
-  result.picture = ArgbBitmap(static_cast<int>(result.width), static_cast<int>(result.height));
+  result.picture.Reset(static_cast<int>(result.width), static_cast<int>(result.height), 0);
   for (std::size_t i = 0; i < group.size(); ++i) {
     const PlacedText& text = texts[i];
     if (text.empty()) continue;
-    ArgbBitmap picture(static_cast<int>(text.width), static_cast<int>(text.height));
+    ArgbBitmap& picture = scratch.text;
+    picture.Reset(static_cast<int>(text.width), static_cast<int>(text.height), 0);
     face.Draw(group[i].text, group[i].colour, picture);
-    ApplyShadow(picture);
+    ApplyShadow(picture, scratch.shadow);
     // Every box lies inside the canvas, so both offsets fit its 16-bit size.
     result.picture.DrawOver(picture, static_cast<int>(text.left - minX),
                             static_cast<int>(text.top - minY));
   }
-  return result;
 }
 
 // Colour reduction, encoding and writing of a finished picture. Every reason
@@ -146,18 +152,20 @@ void WritePicture(const GroupPicture& result, const SubtitleEvent& first, RunSta
     case GroupPicture::Kind::kPicture:
       break;
   }
-  LoadPixels(result.picture, state.workImage);
-  const ColourCount count =
-      CountColours(state.workImage, state.colourTable, state.quantiser, state.imageNumber, console);
+  // LoadPixels, CountColours, then EncodeRle when the count succeeded, in
+  // one pass over the picture.
+  const CountAndEncode coded =
+      CountColoursAndEncodeRle(result.picture, state.workImage, state.colourTable, state.quantiser,
+                               state.imageNumber, state.rleBuffer, console);
   // After a colour error or a size error the stage has printed its message;
   // a table that does not hold the picture's colours, or data too long for
   // one object, would only give a wrong picture, so none is written.
-  if (count.ok && EncodeRle(state.workImage, state.colourTable, state.rleBuffer, console)) {
+  if (coded.count.ok && coded.encoded) {
     PicturePlacement placement;
     placement.posX = static_cast<std::int32_t>(result.posX);
     placement.posY = static_cast<std::int32_t>(result.posY);
-    placement.width = state.workImage.width;
-    placement.height = state.workImage.height;
+    placement.width = result.picture.width();
+    placement.height = result.picture.height();
     placement.start = first.start;
     placement.end = first.end;
     state.segments.clear();
@@ -171,7 +179,7 @@ void WritePicture(const GroupPicture& result, const SubtitleEvent& first, RunSta
                   FormatTime(first.end).c_str());
     }
   }
-  FreePixels(state.workImage);
+  // The WorkImage keeps its memory for the next picture.
 }
 
 }  // namespace
@@ -185,10 +193,21 @@ std::string FormatTime(std::int32_t ms) {
   return text;
 }
 
+void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
+                 RenderScratch& scratch, GroupPicture& result) {
+  if (group.size() == 1) {
+    RenderSingle(group.front(), face, scratch, result);
+  } else {
+    RenderSeveral(group, face, playRes, scratch, result);
+  }
+}
+
 GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face,
                          const PlayRes& playRes) {
-  if (group.size() == 1) return RenderSingle(group.front(), face);
-  return RenderSeveral(group, face, playRes);
+  RenderScratch scratch;
+  GroupPicture result;
+  RenderGroup(group, face, playRes, scratch, result);
+  return result;
 }
 
 void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace& face, RunState& state,
@@ -197,7 +216,8 @@ void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace& face, RunSt
   const SubtitleEvent& first = group.front();
   console.Err("<subtitle starttime=\"%s\" endtime=\"%s\" \n", FormatTime(first.start).c_str(),
               FormatTime(first.end).c_str());
-  const GroupPicture result = RenderGroup(group, face, state.playRes);
+  GroupPicture& result = state.picture;
+  RenderGroup(group, face, state.playRes, state.render, result);
   WritePicture(result, first, state, out, console);
   console.Err("\toffset=\"%d,%d\" />\n", static_cast<int>(result.posX),
               static_cast<int>(result.posY));

@@ -16,19 +16,9 @@
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "platform/text_face.h"
+#include "render/shadow.h"
 
 namespace kelpie {
-
-// Everything a run keeps from one picture to the next. Owned by the driver.
-struct RunState {
-  PlayRes playRes;
-  WorkImage workImage;
-  ColourTable colourTable;
-  Quantiser quantiser;
-  RleBuffer rleBuffer;
-  std::int32_t imageNumber = 0;
-  std::vector<std::uint8_t> segments;  // display sets of the current picture
-};
 
 // The largest picture the stream can carry: sizes and positions are 16-bit
 // fields, and no canvas may take more than 64 MiB of ARGB pixels.
@@ -44,7 +34,7 @@ struct GroupPicture {
                 // canvas would exceed kMaxCanvasBytes; no pixels were made
   };
   Kind kind = Kind::kNothing;
-  ArgbBitmap picture;
+  ArgbBitmap picture;  // only meaningful for kPicture
   // Top-left corner on the screen, in script pixels, raised to 0. For a
   // single event with nothing to draw, the anchor itself; for a larger group
   // with nothing to draw, (0, 0).
@@ -53,6 +43,27 @@ struct GroupPicture {
   // Size in pixels (also for kTooLarge, where no pixels were made).
   std::int64_t width = 0;
   std::int64_t height = 0;
+};
+
+// Pictures and work memory that every group reuses, so that a run allocates
+// no more than its largest picture needs. Contents between groups mean
+// nothing.
+struct RenderScratch {
+  ArgbBitmap text;  // the text picture of one event of a group of several
+  ShadowScratch shadow;
+};
+
+// Everything a run keeps from one picture to the next. Owned by the driver.
+struct RunState {
+  PlayRes playRes;
+  WorkImage workImage;
+  ColourTable colourTable;
+  Quantiser quantiser;
+  RleBuffer rleBuffer;
+  std::int32_t imageNumber = 0;
+  std::vector<std::uint8_t> segments;  // display sets of the current picture
+  GroupPicture picture;                // the current group's picture
+  RenderScratch render;
 };
 
 // Measures and draws the events of `group` (REQUIRES: not empty) in `face`,
@@ -66,6 +77,9 @@ struct GroupPicture {
 // A text that measures 0 x 0 adds nothing. Positions are raised to 0.
 GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face,
                          const PlayRes& playRes);
+// The same into `result`, reusing its picture's memory and `scratch`.
+void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
+                 RenderScratch& scratch, GroupPicture& result);
 
 // A time in milliseconds as the progress lines print it: h:mm:ss.mmm, the
 // hours not reduced ("1:02:03.004", "10:00:00.000").

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace kelpie {
 
@@ -93,11 +94,14 @@ inline __attribute__((always_inline)) W AsWords(Mask m) {
 
 // BlendChannelOpaque in every lane. Its division by 255 is done as
 // (x + 1 + (x >> 8)) >> 8, equal to x / 255 for 0 <= x <= 65534; here
-// x = s * a + d * (255 - a) + 127 <= 255 * 255 + 127 = 65152.
+// x = s * a + d * (255 - a) + 127 <= 255 * 255 + 127 = 65152. The sum is
+// formed with one multiplication as 256 d - d + (s - d) a + 127, equal in
+// integers; the lanes wrap modulo 2^32 where s < d, which leaves the final
+// value (0 to 65152) exact.
 template <typename W>
 inline __attribute__((always_inline)) W BlendLanes(W s, W d, W a) {
   static_assert(255 * 255 + 127 <= 65534);
-  const W x = s * a + d * (255 - a) + 127;
+  const W x = (d << 8) - d + (s - d) * a + 127;
   return (x + 1 + (x >> 8)) >> 8;
 }
 
@@ -112,14 +116,14 @@ inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
   const int height = text.height();
   const int wholeBlocks = width / kPixels * kPixels;
 
-  // Which channels of the visible pixels are non-zero, and which differ.
+  // Which channels of the visible pixels are non-zero, and which differ:
+  // p ^ (p >> 8) holds green ^ blue in its lowest byte and red ^ green in
+  // the next, p ^ (p >> 16) red ^ blue in its lowest.
   Words anyLanes{};
-  Words redGreenLanes{};
-  Words greenBlueLanes{};
+  Words neighbourLanes{};
   Words redBlueLanes{};
   Argb any = 0;
-  Argb redGreen = 0;
-  Argb greenBlue = 0;
+  Argb neighbours = 0;
   Argb redBlue = 0;
   for (int y = 0; y < height; ++y) {
     const Argb* row = text.Row(y);
@@ -128,24 +132,24 @@ inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
       Words p = Load<Words>(row + x);
       p &= AsWords<Words>((p >> 24) != 0);
       anyLanes |= p;
-      redGreenLanes |= ((p >> 16) ^ (p >> 8)) & 0xFF;
-      greenBlueLanes |= ((p >> 8) ^ p) & 0xFF;
-      redBlueLanes |= ((p >> 16) ^ p) & 0xFF;
+      neighbourLanes |= p ^ (p >> 8);
+      redBlueLanes |= p ^ (p >> 16);
     }
     for (; x < width; ++x) {
       const Argb p = AlphaOf(row[x]) != 0 ? row[x] : 0;
       any |= p;
-      redGreen |= (p >> 16 ^ p >> 8) & 0xFF;
-      greenBlue |= (p >> 8 ^ p) & 0xFF;
-      redBlue |= (p >> 16 ^ p) & 0xFF;
+      neighbours |= p ^ (p >> 8);
+      redBlue |= p ^ (p >> 16);
     }
   }
   for (int i = 0; i < kPixels; ++i) {
     any |= anyLanes[i];
-    redGreen |= redGreenLanes[i];
-    greenBlue |= greenBlueLanes[i];
+    neighbours |= neighbourLanes[i];
     redBlue |= redBlueLanes[i];
   }
+  const Argb greenBlue = neighbours & 0xFF;
+  const Argb redGreen = (neighbours >> 8) & 0xFF;
+  redBlue &= 0xFF;
   // source[c]: the channel whose plane channel c reads, or -1 for black.
   int source[3] = {0, redGreen == 0 ? 0 : 1, redBlue == 0 ? 0 : greenBlue == 0 ? 1 : 2};
   bool anyChannel = false;
@@ -158,21 +162,55 @@ inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
   for (int c = 0; c < 3; ++c) {
     if (source[c] != c) continue;
     ChannelPlane& plane = scratch.planes[c];
-    plane.Reset(width + kMargin, height + kMargin);  // zero: the opaque black work picture
-    // Both copies blended in as the graphics layer draws them. No pixel is
-    // skipped: BlendChannelOpaque(s, d, 0) = (255 d + 127) / 255 = d.
-    for (const int offset : {kFirstCopy, kSecondCopy}) {
-      for (int y = 0; y < height; ++y) {
-        const Argb* in = text.Row(y);
-        std::int32_t* out = plane.Row(y + offset) + offset;
-        int x = 0;
-        for (; x < wholeBlocks; x += kPixels) {
-          const Words p = Load<Words>(in + x);
-          Store(out + x, BlendLanes((p >> (16 - 8 * c)) & 0xFF, Load<Words>(out + x), p >> 24));
+    // The opaque black work picture (every value 0) with both copies blended
+    // in as the graphics layer draws them, made row by row: each value is
+    // BlendChannelOpaque of the second copy's pixel over that of the first
+    // copy over black, where the copies reach. No pixel is skipped:
+    // BlendChannelOpaque(s, d, 0) = (255 d + 127) / 255 = d.
+    const int planeWidth = width + kMargin;
+    plane.Resize(planeWidth, height + kMargin);
+    // Where the copies start and end along a row; between two neighbouring
+    // bounds each copy either covers every pixel or none.
+    int bounds[] = {0, kFirstCopy, kSecondCopy, kFirstCopy + width, kSecondCopy + width};
+    std::sort(std::begin(bounds), std::end(bounds));
+    for (int y = 0; y < height + kMargin; ++y) {
+      const bool firstRow = y >= kFirstCopy && y < kFirstCopy + height;
+      const bool secondRow = y >= kSecondCopy && y < kSecondCopy + height;
+      for (int b = 0; b + 1 < static_cast<int>(std::size(bounds)); ++b) {
+        const int x0 = bounds[b];
+        const int n = bounds[b + 1] - x0;
+        if (n <= 0) continue;
+        // Pixel i of this stretch: out[i], and the copies' pixels first[i],
+        // second[i] where they reach it.
+        std::int32_t* out = plane.Row(y) + x0;
+        const Argb* first = firstRow && x0 >= kFirstCopy && x0 + n <= kFirstCopy + width
+                                ? text.Row(y - kFirstCopy) + (x0 - kFirstCopy)
+                                : nullptr;
+        const Argb* second = secondRow && x0 >= kSecondCopy && x0 + n <= kSecondCopy + width
+                                 ? text.Row(y - kSecondCopy) + (x0 - kSecondCopy)
+                                 : nullptr;
+        int i = 0;
+        for (; i + kPixels <= n; i += kPixels) {
+          Words v{};
+          if (first != nullptr) {
+            const Words p = Load<Words>(first + i);
+            v = BlendLanes((p >> (16 - 8 * c)) & 0xFF, v, p >> 24);
+          }
+          if (second != nullptr) {
+            const Words p = Load<Words>(second + i);
+            v = BlendLanes((p >> (16 - 8 * c)) & 0xFF, v, p >> 24);
+          }
+          Store(out + i, v);
         }
-        for (; x < width; ++x) {
-          out[x] = static_cast<std::int32_t>(BlendChannelOpaque(
-              ChannelOf(in[x], c), static_cast<unsigned>(out[x]), AlphaOf(in[x])));
+        for (; i < n; ++i) {
+          unsigned v = 0;
+          if (first != nullptr) {
+            v = BlendChannelOpaque(ChannelOf(first[i], c), v, AlphaOf(first[i]));
+          }
+          if (second != nullptr) {
+            v = BlendChannelOpaque(ChannelOf(second[i], c), v, AlphaOf(second[i]));
+          }
+          out[i] = static_cast<std::int32_t>(v);
         }
       }
     }
@@ -183,6 +221,7 @@ inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
                   scratch.blur);
   }
   scratch.zeroRow.assign(width, 0);  // what a black channel reads
+  const bool grey = source[0] == 0 && source[1] == 0 && source[2] == 0;
 
   // The sharp copy is blended in as each pixel is looked at. Rows go bottom
   // to top so that the text pixels it copies, three rows up, are still the
@@ -200,6 +239,25 @@ inline __attribute__((always_inline)) void ApplyShadowBody(ArgbBitmap& text,
     int x = 0;
     for (; x < std::min(width, kSharpShift); ++x) {
       row[x] = ShadowPixel(row[x], 0, look[0][x], look[1][x], look[2][x]);
+    }
+    // Grey text (every visible pixel has red = green = blue, so all three
+    // channels read one plane): a sharp pixel is grey too, or has alpha 0 and
+    // leaves the plane's value, so the three blended channels are equal and
+    // one is worked out. The dark test then reads: the value is 0xFF or, as
+    // blue, 0xE1.
+    if (grey) {
+      for (; x + kPixels <= width; x += kPixels) {
+        const Words pixel = Load<Words>(row + x);
+        const Words sharp = sharpRow != nullptr ? Load<Words>(sharpRow + x - kSharpShift) : Words{};
+        const Words v = BlendLanes(sharp & 0xFF, Load<Words>(look[0] + x), sharp >> 24);
+        const Words none = AsWords<Words>(v == 0);
+        const Words faint = AsWords<Words>(v < kFaintBelow);
+        const Words dark = AsWords<Words>(v == kFull) | AsWords<Words>(v == kBlueOfWhiteAt224);
+        const Words shadow = (faint & kShadowFaint) | (~faint & dark & kShadowDark) |
+                             (~faint & ~dark & kShadowMedium);
+        const Words keep = AsWords<Words>((pixel >> 24) != 0) | none;
+        Store(row + x, (keep & pixel) | (~keep & shadow));
+      }
     }
     for (; x + kPixels <= width; x += kPixels) {
       const Words pixel = Load<Words>(row + x);
