@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "pgs/sup_reader.h"
+#include "tests/file_helpers.h"
 
 namespace kelpie {
 namespace {
@@ -28,22 +29,9 @@ using namespace std::string_literals;
 const char kKelpie[] = KELPIE_BINARY_DIR "/driver/kelpie";
 constexpr uid_t kNobody = 65534;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-int CountOf(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::CountOf;
+using testing::ReadFile;
+using testing::WriteFile;
 
 std::string Dialogue(const std::string& start, const std::string& end, const std::string& text) {
   return "Dialogue: 0," + start + "," + end + ",Default,,0,0,0,," + text + "\n";

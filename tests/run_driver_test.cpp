@@ -1,4 +1,5 @@
 #include "driver/run_driver.h"
+#include "tests/file_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +24,9 @@ namespace fs = std::filesystem;
 const char kKelpie[] = KELPIE_BINARY_DIR "/driver/kelpie";
 const char kUsage[] = "usage: kelpie.exe *.ass\n";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-int CountOf(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::CountOf;
+using testing::ReadFile;
+using testing::WriteFile;
 
 struct Outcome {
   int status = -1;
