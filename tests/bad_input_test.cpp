@@ -68,11 +68,7 @@ std::string Utf16Be(const std::u16string& text) {
   return bytes;
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
 struct RunOptions {
   bool as_nobody = false;                  // run as user and group 65534
@@ -99,17 +95,7 @@ class BadInputTest : public ::testing::Test {
   // Runs the built program on `script` with standard input from /dev/null;
   // an alarm ends a run that hangs.
   Outcome Kelpie(const std::string& script, const RunOptions& options = {}) {
-    const fs::path out_path = dir_ / "stdout.txt";
-    const fs::path err_path = dir_ / "stderr.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int in = open("/dev/null", O_RDONLY);
-      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || err < 0) _exit(127);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
+    Outcome run = testing::RunProgram(kKelpie, {script}, dir_, [&options] {
       if (options.file_size_limit != RLIM_INFINITY) {
         const rlimit limit = {options.file_size_limit, options.file_size_limit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
@@ -119,19 +105,8 @@ class BadInputTest : public ::testing::Test {
         _exit(126);
       }
       alarm(120);
-      execl(kKelpie, kKelpie, script.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    Outcome run;
-    int wstatus = 0;
-    EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
-    EXPECT_TRUE(WIFEXITED(wstatus)) << "kelpie did not exit normally (signal "
-                                    << (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0) << ")";
-    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = ReadFile(out_path);
-    run.err = ReadFile(err_path);
-    fs::remove(out_path);
-    fs::remove(err_path);
+    });
+    EXPECT_NE(run.status, -1) << "kelpie did not exit normally (signal " << run.signal << ")";
     return run;
   }
 

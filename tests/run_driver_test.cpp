@@ -28,11 +28,7 @@ using testing::CountOf;
 using testing::ReadFile;
 using testing::WriteFile;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
 // Each test gets a fresh folder and runs the built program in it with its
 // standard input from /dev/null, so a start-up error never waits for a key.
@@ -46,33 +42,8 @@ class KelpieProgramTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   Outcome Kelpie(const std::vector<std::string>& args) {
-    const fs::path out_path = dir_ / "stdout.txt";
-    const fs::path err_path = dir_ / "stderr.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int in = open("/dev/null", O_RDONLY);
-      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || err < 0) _exit(127);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(kKelpie));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(kKelpie, argv.data());
-      _exit(127);
-    }
-    Outcome run;
-    int wstatus = 0;
-    EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
-    EXPECT_TRUE(WIFEXITED(wstatus)) << "kelpie did not exit normally";
-    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = ReadFile(out_path);
-    run.err = ReadFile(err_path);
-    fs::remove(out_path);
-    fs::remove(err_path);
+    Outcome run = testing::RunProgram(kKelpie, args, dir_);
+    EXPECT_NE(run.status, -1) << "kelpie did not exit normally";
     return run;
   }
 
