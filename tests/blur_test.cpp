@@ -1,6 +1,7 @@
 #include "render/blur.h"
 
 #include <gtest/gtest.h>
+#include "tests/pixel_helpers.h"
 
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,8 @@
 
 namespace kelpie {
 namespace {
+
+using testing::SupportedSets;
 
 // One-row picture with the same value in all three channels.
 RgbBitmap GreyRow(const std::vector<int>& values) {
@@ -137,17 +140,6 @@ RgbBitmap RandomPicture(int width, int height, int kind, std::mt19937& random) {
     }
   }
   return picture;
-}
-
-// The instruction sets this machine can run, each of which must give the
-// reference bytes.
-std::vector<InstructionSet> SupportedSets() {
-  std::vector<InstructionSet> sets;
-  for (InstructionSet set :
-       {InstructionSet::kBaseline, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
-    if (InstructionSetSupported(set)) sets.push_back(set);
-  }
-  return sets;
 }
 
 TEST(BlurTest, FastBlurGivesTheReferenceBytesForAllSmallSizes) {

@@ -4,6 +4,7 @@
 // memory, and the blur's estimate in uniform areas. Each must give the same
 // bytes, results and console output.
 #include <gtest/gtest.h>
+#include "tests/pixel_helpers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +26,9 @@
 
 namespace kelpie {
 namespace {
+
+using testing::SamePixels;
+using testing::SupportedSets;
 
 using Random = std::mt19937;
 
@@ -427,15 +431,6 @@ TEST(BitmapTest, DrawOverGivesBlendOverOfEveryPixel) {
   }
 }
 
-std::vector<InstructionSet> SupportedSets() {
-  std::vector<InstructionSet> sets;
-  for (InstructionSet set :
-       {InstructionSet::kBaseline, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
-    if (InstructionSetSupported(set)) sets.push_back(set);
-  }
-  return sets;
-}
-
 // Text-like pictures: grey or coloured glyph pixels at anti-aliased alphas
 // over transparent pixels whose colour bytes differ (white, black, red), so
 // that grey text meets sharp copies of transparent pixels of other colours.
@@ -456,14 +451,6 @@ ArgbBitmap TextLikePicture(Random& random, int width, int height, Argb ink, bool
     }
   }
   return picture;
-}
-
-bool SamePixels(const ArgbBitmap& a, const ArgbBitmap& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.Pixel(x, y) != b.Pixel(x, y)) return false;
-  return true;
 }
 
 TEST(ShadowTest, ReusedScratchGivesThePlainBytesInAnyOrderOfSizes) {

@@ -1,6 +1,7 @@
 #include "render/shadow.h"
 
 #include <gtest/gtest.h>
+#include "tests/pixel_helpers.h"
 
 #include <functional>
 #include <random>
@@ -9,6 +10,9 @@
 
 namespace kelpie {
 namespace {
+
+using testing::SamePixels;
+using testing::SupportedSets;
 
 constexpr Argb kWhite = 0xFFFFFFFF;
 
@@ -261,22 +265,6 @@ ArgbBitmap RandomText(int width, int height, int kind, std::mt19937& random) {
     }
   }
   return text;
-}
-
-std::vector<InstructionSet> SupportedSets() {
-  std::vector<InstructionSet> sets;
-  for (InstructionSet set :
-       {InstructionSet::kBaseline, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
-    if (InstructionSetSupported(set)) sets.push_back(set);
-  }
-  return sets;
-}
-
-bool SamePixels(const ArgbBitmap& a, const ArgbBitmap& b) {
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.Pixel(x, y) != b.Pixel(x, y)) return false;
-  return true;
 }
 
 TEST(ShadowTest, FastEffectGivesTheReferenceBytes) {
