@@ -11,11 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "colour/pixel_buffer.h"
+#include "colour/pixel_runs.h"
 #include "colour/quantiser.h"
 #include "platform/console.h"
 
@@ -42,75 +39,9 @@ struct ColourCount {
 // plain form of the look-up that ColourIndex makes fast.
 int FindColour(const ColourTable& table, const std::uint8_t* rgba);
 
-// A pixel's four bytes (red, green, blue, alpha, as they lie in memory) as
-// one word, to compare and look up colours whole. Two pixels have the same
-// key exactly when all four bytes are equal.
-inline std::uint32_t PixelKey(const std::uint8_t* rgba) {
-  std::uint32_t key;
-  std::memcpy(&key, rgba, sizeof key);
-  return key;
-}
-
 // The alpha byte of a key.
 inline unsigned KeyAlpha(std::uint32_t key) {
   return std::endian::native == std::endian::little ? key >> 24 : key & 0xFF;
-}
-
-// Where the key changes among sixteen neighbouring pixels: bit i is set when
-// the pixel at p + 4i differs from the one before it (REQUIRES: the pixel
-// before p exists). SSE2 compares four pixels at a time.
-inline unsigned KeyChanges16(const std::uint8_t* p) {
-#if defined(__SSE2__)
-  __m128i same[4];
-  for (int q = 0; q < 4; ++q) {
-    const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
-    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q - 4));
-    same[q] = _mm_cmpeq_epi32(now, before);
-  }
-  // Each comparison gives 0 or -1 per pixel, which saturating packs keep
-  // as they are: sixteen bytes, one per pixel, in order.
-  const __m128i bytes =
-      _mm_packs_epi16(_mm_packs_epi32(same[0], same[1]), _mm_packs_epi32(same[2], same[3]));
-  return ~static_cast<unsigned>(_mm_movemask_epi8(bytes)) & 0xFFFFu;
-#else
-  unsigned changes = 0;
-  for (int i = 0; i < 16; ++i) {
-    changes |= static_cast<unsigned>(PixelKey(p + 4 * i) != PixelKey(p + 4 * i - 4)) << i;
-  }
-  return changes;
-#endif
-}
-
-// Calls visit(start, end, key) for every run of equal pixels of `row`
-// (`width` pixels), from left to right: [start, end) is a maximal stretch of
-// pixels with the same key, `key`. Stops early when visit returns false.
-// Sixteen neighbours are compared at a time and only the positions where the
-// key changes are visited one by one.
-template <typename Visit>
-inline void ForEachPixelRun(const std::uint8_t* row, std::int32_t width, Visit&& visit) {
-  if (width <= 0) return;
-  std::int32_t start = 0;
-  std::uint32_t key = PixelKey(row);
-  std::int32_t x = 1;
-  for (; x + 16 <= width; x += 16) {
-    // Bit i: pixel x + i starts a run.
-    for (unsigned change = KeyChanges16(row + 4 * static_cast<std::ptrdiff_t>(x)); change != 0;
-         change &= change - 1) {
-      const std::int32_t end = x + std::countr_zero(change);
-      if (!visit(start, end, key)) return;
-      start = end;
-      key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(end));
-    }
-  }
-  for (; x < width; ++x) {
-    const std::uint32_t next = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(x));
-    if (next != key) {
-      if (!visit(start, x, key)) return;
-      start = x;
-      key = next;
-    }
-  }
-  visit(start, width, key);
 }
 
 // An exact map from the key of a visible colour to the index of its first
@@ -250,6 +181,7 @@ inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width
                                                               OnRun&& onRun, OnRowEnd&& onRowEnd) {
   table = ColourTable{};
   ColourIndex index;
+  PixelRuns runs;
   ScanResult result;
   auto visit = [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
     // A transparent key is never entered, so it is not found either; both
@@ -271,7 +203,7 @@ inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width
     return true;
   };
   for (std::int32_t r = 0; r < height; ++r) {
-    ForEachPixelRun(rowAt(r), width, visit);
+    ForEachPixelRun(rowAt(r), width, runs, visit);
     if (result.end == ScanEnd::kOverflow) return result;
     onRowEnd();
     if (probe && table.entryCount == ColourTable::kMaxEntries) {

@@ -245,16 +245,18 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
   RunCoder coder(rle);
   ColourIndex colours;
   colours.Build(table);
+  PixelRuns runs;
   for (std::int32_t r = 0; r < image.height; ++r) {
     const std::uint8_t* row = image.rows[r];
-    ForEachPixelRun(row, image.width, [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
-      // The index keeps no colour with alpha 0, so a transparent pixel is
-      // not found and takes index 255 (-1 as a byte) like a colour missing
-      // from the table.
-      static_assert(static_cast<std::uint8_t>(-1) == pgs::kTransparentIndex);
-      coder.Add(static_cast<std::uint8_t>(colours.Find(key)), end - start);
-      return true;
-    });
+    ForEachPixelRun(row, image.width, runs,
+                    [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
+                      // The index keeps no colour with alpha 0, so a transparent pixel is
+                      // not found and takes index 255 (-1 as a byte) like a colour missing
+                      // from the table.
+                      static_assert(static_cast<std::uint8_t>(-1) == pgs::kTransparentIndex);
+                      coder.Add(static_cast<std::uint8_t>(colours.Find(key)), end - start);
+                      return true;
+                    });
     coder.EndRow();
   }
   return FinishObject(coder.sink().length(), rle, console);

@@ -16,7 +16,6 @@
 #include "render/blur.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -430,27 +429,6 @@ void BlurRgbReference(RgbBitmap& picture) {
   std::uint8_t* pixels = picture.Row(0);
   ReferencePass(pixels, scratch.data(), height, width, stride, 3);
   ReferencePass(scratch.data(), pixels, width, height, 3, stride);
-}
-
-bool InstructionSetSupported(InstructionSet set) {
-  switch (set) {
-    case InstructionSet::kAvx512:
-      return __builtin_cpu_supports("avx512f");
-    case InstructionSet::kAvx2:
-      return __builtin_cpu_supports("avx2");
-    default:
-      return true;
-  }
-}
-
-InstructionSet ChooseInstructionSet(InstructionSet wanted) {
-  if (wanted != InstructionSet::kBest) {
-    assert(InstructionSetSupported(wanted));
-    return wanted;
-  }
-  if (InstructionSetSupported(InstructionSet::kAvx512)) return InstructionSet::kAvx512;
-  if (InstructionSetSupported(InstructionSet::kAvx2)) return InstructionSet::kAvx2;
-  return InstructionSet::kBaseline;
 }
 
 void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {

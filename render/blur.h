@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/bitmap.h"
+#include "platform/instruction_set.h"
 
 namespace kelpie {
 
@@ -77,14 +78,6 @@ struct PixelRect {
   int x1 = 0;
   int y1 = 0;
 };
-
-// Instruction sets the fast blur and shadow can run on. All give the same
-// bytes; the choice exists so that tests can run each one the machine
-// supports. kBest is the widest the machine supports.
-enum class InstructionSet { kBest, kBaseline, kAvx2, kAvx512 };
-bool InstructionSetSupported(InstructionSet set);
-// `wanted`, or for kBest the widest supported set. REQUIRES: supported.
-InstructionSet ChooseInstructionSet(InstructionSet wanted);
 
 // Working memory of the fast blur, owned by the caller and reused across
 // calls; its contents between calls mean nothing.

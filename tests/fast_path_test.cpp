@@ -16,6 +16,7 @@
 
 #include "colour/colour_table.h"
 #include "colour/pixel_buffer.h"
+#include "colour/pixel_runs.h"
 #include "colour/quantiser.h"
 #include "pgs/rle_encoder.h"
 #include "platform/bitmap.h"
@@ -126,6 +127,35 @@ std::vector<std::uint8_t> TableBytes(const ColourTable& table) {
 std::vector<std::uint8_t> RleBytes(const RleBuffer& rle) {
   const int held = std::min(rle.rleLength, RleBuffer::kCapacity);
   return std::vector<std::uint8_t>(rle.bytes, rle.bytes + std::max(held, 0));
+}
+
+TEST(PixelRunsTest, EverySetSplitsRowsWhereThePixelsChange) {
+  Random random(10);
+  for (InstructionSet set : SupportedSets()) {
+    PixelRuns runs(set);
+    // Rows of every width up to a few blocks, then longer ones; pixels drawn
+    // from few values, with long stretches, and differing in a single byte.
+    for (int round = 0; round < 2000; ++round) {
+      const int width = round < 200 ? round / 4 : Uniform(random, 0, 2000);
+      const int values = Uniform(random, 1, 4);
+      const int repeat = Uniform(random, 0, 40);
+      std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
+      for (int x = 0; x < width; ++x) {
+        const bool same = x > 0 && Uniform(random, 0, 40) < repeat;
+        row[x] = same ? row[x - 1]
+                      : static_cast<std::uint32_t>(Uniform(random, 0, values - 1))
+                            << (8 * Uniform(random, 0, 3));
+      }
+      std::vector<std::int32_t> expected;
+      for (int x = 0; x < width; ++x) {
+        if (x == 0 || row[x] != row[x - 1]) expected.push_back(x);
+      }
+      const int count = runs.Split(reinterpret_cast<const std::uint8_t*>(row.data()), width);
+      ASSERT_EQ(count, static_cast<int>(expected.size())) << "width " << width;
+      for (int i = 0; i < count; ++i) ASSERT_EQ(runs.Start(i), expected[i]) << "run " << i;
+      ASSERT_EQ(runs.Start(count), width);
+    }
+  }
 }
 
 TEST(ColourIndexTest, FindsTheFirstEntryOfEveryVisibleColour) {
