@@ -20,6 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace kelpie {
 
 namespace {
@@ -204,16 +208,6 @@ inline __attribute__((always_inline)) FloatBlock EstimatedSum(const float* p, st
   return (far + near) + centre;
 }
 
-inline __attribute__((always_inline)) bool AnyNonZero(IntBlock v) {
-  const IntLanes half = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7) |
-                        __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
-  const IntQuarter quarter = __builtin_shufflevector(half, half, 0, 1, 2, 3) |
-                             __builtin_shufflevector(half, half, 4, 5, 6, 7);
-  std::uint64_t words[2];
-  std::memcpy(words, &quarter, sizeof words);
-  return (words[0] | words[1]) != 0;
-}
-
 // Truncated means from the single-precision estimate where that is safe.
 // Let q be a mean in real numbers (0 <= q < 256). The plain blur's double
 // result lies within 28 * 2^-53 * 256 < 2^-40 of q (rounding of the products,
@@ -234,185 +228,36 @@ inline __attribute__((always_inline)) bool AnyNonZero(IntBlock v) {
 // 2.5e-4 of a whole number, as in other uniform areas) needs the exact means.
 constexpr float kNearInteger = 0x1p-12f;
 
-// The means of a block from its estimate; returns false when some lane
-// needs the exact path, and marks those lanes in `redo` (non-zero).
-inline __attribute__((always_inline)) bool EstimatedMeans(FloatBlock sum, FloatBlock inverses,
-                                                          IntBlock all255, IntBlock& means,
-                                                          IntBlock& redo) {
-  const FloatBlock y = sum * inverses;
-  const IntBlock above = __builtin_convertvector(y + kNearInteger, IntBlock);
-  const IntBlock below = __builtin_convertvector(y - kNearInteger, IntBlock);
-  // In arithmetic rather than comparisons, which the compiler keeps in
-  // vectors at any width: above - below is 0 or 1 (2m < 1), and so is
-  // (above + 1) >> 8, 1 exactly for above = 255 (above <= 255).
-  const IntBlock near = above - below;
-  const IntBlock top = near & ((above + 1) >> 8);
-  means = above ^ ((above ^ all255) & -top);
-  redo = near ^ top;
-  return !AnyNonZero(redo);
-}
-
 // Rows of the horizontal pass kept at once: at least the 13 a vertical mean
 // reads. Each row is stored twice, at slot k % kRingRows and kRingRows
 // further, so that any 13 consecutive rows lie at one fixed stride.
 constexpr int kRingRows = 16;
 static_assert(kRingRows >= kTaps);
 
-// The fast blur of the pixels [x0, x1) x [y0, y1) of one plane (clipped,
-// not empty). Lanes are adjacent pixels. The horizontal pass runs only over
-// the rows that feed those pixels and only at their columns; its rows go
-// into the ring, each read by the vertical pass of the 13 output rows
-// around it, so no output is written before the input under it is read.
-// Both passes take each block's means from the estimate, or exactly where
-// the estimate cannot tell, and skip blocks whose taps are all zero.
-inline __attribute__((always_inline)) void BlurPlaneBody(ChannelPlane& plane, int x0, int y0,
-                                                         int x1, int y1, BlurScratch& s) {
-  const int width = plane.width;
-  const int height = plane.height;
-  const int outPixels = x1 - x0;
-  const int blocks = (outPixels + kBlock - 1) / kBlock;
-  const int laneStride = blocks * kBlock;
+// The fast blur compiled once for each instruction set (see blur_body.inc).
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl")
+#define KELPIE_BLUR_AVX512 1
+namespace avx512 {
+#include "render/blur_body.inc"
+}  // namespace avx512
+#undef KELPIE_BLUR_AVX512
+#pragma GCC pop_options
 
-  // The mean of a window of 255s; every window far enough from the
-  // picture's ends gives the same.
-  const std::int32_t innerMeanOf255 = MeanOfAll255(kBlurRadius, kTaps);
-  auto meanOf255 = [innerMeanOf255](int centre, int length) {
-    const bool inner = centre >= kBlurRadius && centre + kBlurRadius < length;
-    return inner ? innerMeanOf255 : MeanOfAll255(centre, length);
-  };
-  // Weight sums of the means of a row, by output pixel, summed exactly as
-  // the plain blur sums them (so the same doubles), their inverses rounded to
-  // float, and the means of windows of 255s; 1.0 (and 0) in unused lanes.
-  s.rowWeightSums.resize(laneStride);
-  s.rowWeightInverses.resize(laneStride);
-  s.rowMeansOf255.resize(laneStride);
-  for (int j = 0; j < laneStride; ++j) {
-    s.rowWeightSums[j] = j < outPixels ? FastWeightSum(x0 + j, width) : 1.0;
-    s.rowWeightInverses[j] = static_cast<float>(1.0 / s.rowWeightSums[j]);
-    s.rowMeansOf255[j] = j < outPixels ? meanOf255(x0 + j, width) : 0;
-  }
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#define KELPIE_BLUR_AVX512 0
+namespace avx2 {
+#include "render/blur_body.inc"
+}  // namespace avx2
+#undef KELPIE_BLUR_AVX512
+#pragma GCC pop_options
 
-  // One input row: index i is pixel x0 - 6 + i, so the taps of output pixel
-  // j are at j .. j + 12, in the groups of 16 values j / 16 .. j / 16 + 1.
-  // Pixels outside the plane are zero; the margin covers the last block's
-  // taps and their groups.
-  constexpr int kGroupsRead = 2;
-  static_assert(kGroupsRead * kBlock >= kBlock + 2 * kBlurRadius);
-  const int rowOrigin = x0 - kBlurRadius;
-  const int rowLength = laneStride + (kGroupsRead - 1) * kBlock;
-  // Only the values inside the plane are written for each row; the margins
-  // stay zero.
-  s.rowValues.assign(rowLength, 0.0f);
-  s.rowGroups.resize(rowLength / kBlock);
-  const int copyBegin = std::max(0, rowOrigin);
-  const int copyEnd = std::min(width, rowOrigin + rowLength);
-
-  s.ring.resize(static_cast<std::size_t>(2 * kRingRows) * laneStride);
-  s.ringNonZero.resize(static_cast<std::size_t>(kRingRows) * blocks);
-  s.windowNonZero.assign(blocks, 0);
-
-  // The scratch as plain pointers, so that stores through the byte flags do
-  // not make the compiler read the vectors' pointers again.
-  float* const values = s.rowValues.data();
-  std::uint8_t* const rowGroups = s.rowGroups.data();
-  const double* const rowWeightSums = s.rowWeightSums.data();
-  const float* const rowWeightInverses = s.rowWeightInverses.data();
-  const std::int32_t* const rowMeansOf255 = s.rowMeansOf255.data();
-  float* const ring = s.ring.data();
-  std::uint8_t* const ringNonZero = s.ringNonZero.data();
-  std::int32_t* const windowNonZero = s.windowNonZero.data();
-
-  const int paddedRows = (y1 - y0) + 2 * kBlurRadius;
-  for (int k = 0; k < paddedRows; ++k) {
-    // Horizontal pass of padded row k (plane row y0 - 6 + k) into the ring.
-    const int slot = k % kRingRows;
-    std::uint8_t* nonZero = ringNonZero + static_cast<std::size_t>(slot) * blocks;
-    float* out = ring + static_cast<std::size_t>(slot) * laneStride;
-    float* mirror = out + static_cast<std::size_t>(kRingRows) * laneStride;
-    const int y = y0 - kBlurRadius + k;
-    if (y < 0 || y >= height) {
-      std::fill(out, out + laneStride, 0.0f);
-      std::fill(mirror, mirror + laneStride, 0.0f);
-      std::fill(nonZero, nonZero + blocks, 0);
-    } else {
-      const std::int32_t* in = plane.Row(y);
-      float* copy = values + (copyBegin - rowOrigin);  // copy[i] is plane pixel copyBegin + i
-      for (int i = 0; i < copyEnd - copyBegin; ++i) copy[i] = static_cast<float>(in[copyBegin + i]);
-      // Values are never negative, so a group is all zero exactly when the
-      // bits of its floats are.
-      for (int i = 0; i < rowLength; i += kBlock) {
-        rowGroups[i / kBlock] = AnyNonZero(LoadVector<IntBlock>(values + i));
-      }
-      for (int b = 0; b < blocks; ++b) {
-        const int j = b * kBlock;
-        FloatBlock result{};
-        nonZero[b] = 0;
-        std::uint8_t anyTap = 0;
-        for (int g = 0; g < kGroupsRead; ++g) anyTap |= rowGroups[b + g];
-        // Every tap zero: the mean is +0.0 / w == 0.
-        if (anyTap != 0) {
-          IntBlock means;
-          IntBlock redo;
-          if (!EstimatedMeans(EstimatedSum(values + j, 1),
-                              LoadVector<FloatBlock>(rowWeightInverses + j),
-                              LoadVector<IntBlock>(rowMeansOf255 + j), means, redo)) {
-            ExactMeans(values + j, 1, rowWeightSums + j, redo, means);
-          }
-          result = __builtin_convertvector(means, FloatBlock);
-          // Counted as non-zero without looking: the flag only lets the
-          // vertical pass skip windows of zeros, whose means it would
-          // otherwise compute as 0 all the same.
-          nonZero[b] = 1;
-        }
-        StoreVector(out + j, result);
-        StoreVector(mirror + j, result);
-      }
-    }
-    for (int b = 0; b < blocks; ++b) windowNonZero[b] += nonZero[b];
-    if (k < kTaps - 1) continue;
-
-    // Vertical pass of output row i over padded rows i .. i + 12.
-    const int i = k - (kTaps - 1);
-    const double weightSum = FastWeightSum(y0 + i, height);
-    double weights[kBlock];
-    std::fill(weights, weights + kBlock, weightSum);
-    const FloatBlock inverses = FloatBlock{} + static_cast<float>(1.0 / weightSum);
-    const IntBlock all255 = IntBlock{} + meanOf255(y0 + i, height);
-    const float* column = ring + static_cast<std::size_t>(i % kRingRows) * laneStride;
-    std::int32_t* result = plane.Row(y0 + i) + x0;
-    for (int b = 0; b < blocks; ++b) {
-      const int j = b * kBlock;
-      IntBlock means{};
-      IntBlock redo;
-      // Every tap zero: the mean is +0.0 / w == 0.
-      if (windowNonZero[b] != 0 &&
-          !EstimatedMeans(EstimatedSum(column + j, laneStride), inverses, all255, means, redo)) {
-        ExactMeans(column + j, laneStride, weights, redo, means);
-      }
-      if (j + kBlock <= outPixels) {
-        StoreVector(result + j, means);
-      } else {
-        for (int l = 0; l < outPixels - j; ++l) result[j + l] = means[l];
-      }
-    }
-    const std::uint8_t* leaving = ringNonZero + static_cast<std::size_t>(i % kRingRows) * blocks;
-    for (int b = 0; b < blocks; ++b) windowNonZero[b] -= leaving[b];
-  }
-}
-
-// The same body compiled for each instruction set; the operations and their
-// order are those written above whichever set carries them out.
-__attribute__((target("avx512f"))) void BlurPlaneAvx512(ChannelPlane& plane, int x0, int y0, int x1,
-                                                        int y1, BlurScratch& s) {
-  BlurPlaneBody(plane, x0, y0, x1, y1, s);
-}
-__attribute__((target("avx2"))) void BlurPlaneAvx2(ChannelPlane& plane, int x0, int y0, int x1,
-                                                   int y1, BlurScratch& s) {
-  BlurPlaneBody(plane, x0, y0, x1, y1, s);
-}
-void BlurPlaneBaseline(ChannelPlane& plane, int x0, int y0, int x1, int y1, BlurScratch& s) {
-  BlurPlaneBody(plane, x0, y0, x1, y1, s);
-}
+#define KELPIE_BLUR_AVX512 0
+namespace baseline {
+#include "render/blur_body.inc"
+}  // namespace baseline
+#undef KELPIE_BLUR_AVX512
 
 bool AllZero(const std::vector<std::int32_t>& values) {
   return std::all_of(values.begin(), values.end(), [](std::int32_t v) { return v == 0; });
@@ -439,13 +284,13 @@ void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
   if (x0 >= x1 || y0 >= y1) return;
   switch (ChooseInstructionSet(s.instructionSet)) {
     case InstructionSet::kAvx512:
-      BlurPlaneAvx512(plane, x0, y0, x1, y1, s);
+      avx512::BlurPlane(plane, x0, y0, x1, y1, s);
       break;
     case InstructionSet::kAvx2:
-      BlurPlaneAvx2(plane, x0, y0, x1, y1, s);
+      avx2::BlurPlane(plane, x0, y0, x1, y1, s);
       break;
     default:
-      BlurPlaneBaseline(plane, x0, y0, x1, y1, s);
+      baseline::BlurPlane(plane, x0, y0, x1, y1, s);
       break;
   }
 }
