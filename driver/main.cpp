@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
   // run reports and cleans up after, instead of the signal ending the process
   // with a cut-off ".sup" left behind.
   std::signal(SIGXFSZ, SIG_IGN);
+  kelpie::BufferStandardErrorIfRedirected();
   kelpie::Console console;
   return kelpie::RunKelpie(argc, argv, console);
 }

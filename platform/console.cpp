@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +22,18 @@ void WaitForKeyIfTerminal() {
     (void)got;
   }
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+void BufferStandardErrorIfRedirected() {
+  if (isatty(STDERR_FILENO)) return;
+  struct stat outStat {};
+  struct stat errStat {};
+  if (fstat(STDERR_FILENO, &errStat) != 0) return;
+  if (fstat(STDOUT_FILENO, &outStat) == 0 && outStat.st_dev == errStat.st_dev &&
+      outStat.st_ino == errStat.st_ino) {
+    return;
+  }
+  std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
 }
 
 void Console::Out(const char* format, ...) {

@@ -13,6 +13,14 @@ namespace kelpie {
 // returns at once otherwise (pipes, files, CI).
 void WaitForKeyIfTerminal();
 
+// Gives standard error a buffer when it goes to a file or pipe of its own:
+// a conversion writes a few progress lines per picture, and one system call
+// each was a measurable part of a run. Standard error stays unbuffered on a
+// terminal (progress is seen as it happens) and when it shares its file with
+// standard output, so that the lines of the two streams keep their order.
+// Call once at start-up, before anything is written.
+void BufferStandardErrorIfRedirected();
+
 struct Console {
   std::FILE* out = stdout;  // per-picture colour lines and reduction errors
   std::FILE* err = stderr;  // progress header/closing lines, warnings, fatal errors
@@ -20,7 +28,11 @@ struct Console {
 
   void Out(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void Err(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Flushes both streams, so that the message asking for the key is out,
+  // then waits.
   void WaitForKey() const {
+    std::fflush(out);
+    std::fflush(err);
     if (waitForKey != nullptr) waitForKey();
   }
 };
