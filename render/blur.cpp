@@ -116,98 +116,6 @@ typedef float FloatBlock __attribute__((vector_size(kBlock * sizeof(float))));
 typedef std::int32_t IntBlock __attribute__((vector_size(kBlock * sizeof(std::int32_t))));
 typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32_t))));
 
-template <typename V, typename T>
-inline __attribute__((always_inline)) V LoadVector(const T* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename V, typename T>
-inline __attribute__((always_inline)) void StoreVector(T* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Eight taps as doubles; the values are small whole numbers, held exactly
-// as floats, so the conversion is exact.
-inline __attribute__((always_inline)) Lanes TapsAsDoubles(const float* p) {
-  return __builtin_convertvector(LoadVector<FloatLanes>(p), Lanes);
-}
-
-// The weighted sums of eight adjacent means whose taps, in ascending order,
-// are at p, p + step, ..., p + 12 * step (each the first of eight lanes),
-// exactly as the plain blur sums them, lane by lane:
-//   - The plain sum starts at +0.0, and +0.0 + p == p for every p >= 0, so
-//     the sum may start at the first product.
-//   - w(0) = w(1) = w(2) = 1.0 and 1.0 * v == v exactly, so the five centre
-//     taps are added unmultiplied.
-//   - A tap outside the picture reads +0.0, whose product is +0.0, and
-//     s + (+0.0) == s for every s >= 0: the padded sum equals the sum over
-//     the taps inside the picture.
-template <typename T>
-inline __attribute__((always_inline)) Lanes WeightedSum(const T* p, std::ptrdiff_t step) {
-  Lanes sum = TapsAsDoubles(p) * kW6;
-  sum += TapsAsDoubles(p + step) * kW5;
-  sum += TapsAsDoubles(p + 2 * step) * kW4;
-  sum += TapsAsDoubles(p + 3 * step) * kW3;
-  sum += TapsAsDoubles(p + 4 * step);
-  sum += TapsAsDoubles(p + 5 * step);
-  sum += TapsAsDoubles(p + 6 * step);
-  sum += TapsAsDoubles(p + 7 * step);
-  sum += TapsAsDoubles(p + 8 * step);
-  sum += TapsAsDoubles(p + 9 * step) * kW3;
-  sum += TapsAsDoubles(p + 10 * step) * kW4;
-  sum += TapsAsDoubles(p + 11 * step) * kW5;
-  sum += TapsAsDoubles(p + 12 * step) * kW6;
-  return sum;
-}
-
-// The truncated means of a block of sixteen pixels exactly as the plain
-// blur gives them, put into `means` in the lanes that `redo` marks (non-zero)
-// and in the other lanes of their half: taps at p + 13 steps as above,
-// weight sums per lane in `weights`. Every mean lies in [0, 256): the
-// weighted sum of values of at most 255 is at most 255 times the weight sum
-// up to rounding, so the conversion (which truncates toward zero) is in range
-// and the limit to 0..255 of the plain version never changes anything here.
-template <typename T>
-inline __attribute__((always_inline)) void ExactMeans(const T* p, std::ptrdiff_t step,
-                                                      const double* weights, IntBlock redo,
-                                                      IntBlock& means) {
-  std::int32_t lanes[kBlock];
-  std::int32_t marks[kBlock];
-  StoreVector(lanes, means);
-  StoreVector(marks, redo);
-  for (int half = 0; half < 2; ++half) {
-    std::int32_t marked = 0;
-    for (int l = 0; l < kLanes; ++l) marked |= marks[half * kLanes + l];
-    if (marked == 0) continue;
-    const Lanes sum = WeightedSum(p + half * kLanes, step);
-    StoreVector(
-        lanes + half * kLanes,
-        __builtin_convertvector(sum / LoadVector<Lanes>(weights + half * kLanes), IntLanes));
-  }
-  means = LoadVector<IntBlock>(lanes);
-}
-
-// The same weighted sum of sixteen lanes in single precision, with the
-// weights rounded to float: an estimate whose error is bounded below. The
-// taps are whole numbers, so the sums of the two taps that share a weight
-// and of the five centre taps are exact; only the four products and the
-// four additions after them round.
-constexpr float kW3f = static_cast<float>(kW3);
-constexpr float kW4f = static_cast<float>(kW4);
-constexpr float kW5f = static_cast<float>(kW5);
-constexpr float kW6f = static_cast<float>(kW6);
-
-inline __attribute__((always_inline)) FloatBlock EstimatedSum(const float* p, std::ptrdiff_t step) {
-  FloatBlock t[kTaps];
-  for (int k = 0; k < kTaps; ++k) t[k] = LoadVector<FloatBlock>(p + k * step);
-  const FloatBlock centre = ((t[4] + t[8]) + (t[5] + t[7])) + t[6];
-  const FloatBlock near = (t[3] + t[9]) * kW3f + (t[2] + t[10]) * kW4f;
-  const FloatBlock far = (t[1] + t[11]) * kW5f + (t[0] + t[12]) * kW6f;
-  return (far + near) + centre;
-}
-
 // Truncated means from the single-precision estimate where that is safe.
 // Let q be a mean in real numbers (0 <= q < 256). The plain blur's double
 // result lies within 28 * 2^-53 * 256 < 2^-40 of q (rounding of the products,
@@ -234,24 +142,34 @@ constexpr float kNearInteger = 0x1p-12f;
 constexpr int kRingRows = 16;
 static_assert(kRingRows >= kTaps);
 
-// The fast blur compiled once for each instruction set (see blur_body.inc).
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl")
+// The fast blur compiled once for each instruction set (see blur_body.inc):
+// every function of a copy is compiled for its set.
+#if defined(__clang__)
+#define KELPIE_TARGET_BEGIN(set) \
+  _Pragma(KELPIE_STRINGIFY(clang attribute push(__attribute__((target(set))), apply_to = function)))
+#define KELPIE_TARGET_END _Pragma("clang attribute pop")
+#else
+#define KELPIE_TARGET_BEGIN(set) \
+  _Pragma("GCC push_options") _Pragma(KELPIE_STRINGIFY(GCC target(set)))
+#define KELPIE_TARGET_END _Pragma("GCC pop_options")
+#endif
+#define KELPIE_STRINGIFY(x) #x
+
+KELPIE_TARGET_BEGIN("avx512f,avx512bw,avx512vl")
 #define KELPIE_BLUR_AVX512 1
 namespace avx512 {
 #include "render/blur_body.inc"
 }  // namespace avx512
 #undef KELPIE_BLUR_AVX512
-#pragma GCC pop_options
+KELPIE_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KELPIE_TARGET_BEGIN("avx2")
 #define KELPIE_BLUR_AVX512 0
 namespace avx2 {
 #include "render/blur_body.inc"
 }  // namespace avx2
 #undef KELPIE_BLUR_AVX512
-#pragma GCC pop_options
+KELPIE_TARGET_END
 
 #define KELPIE_BLUR_AVX512 0
 namespace baseline {
