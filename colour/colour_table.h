@@ -70,7 +70,9 @@ class ColourIndex {
     // alternate unpredictably, so there is no branch on which: the one test,
     // whether the slot holds another key, is a product of two words that is
     // 0 exactly when one of them is (it cannot overflow 64 bits).
-    if (static_cast<std::uint64_t>(first ^ key) * first != 0) return FindFurther(key, slot);
+    if (static_cast<std::uint64_t>(first ^ key) * first != 0) [[unlikely]] {
+      return FindFurther(key, slot);
+    }
     return indexes_[slot];
   }
   // REQUIRES: `key` not entered yet, its alpha byte not 0, fewer than
@@ -188,7 +190,7 @@ inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width
     // kinds of run are handled without a branch on which it is (they
     // alternate unpredictably), only a new colour takes one.
     int found = index.Find(key);
-    if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) {
+    if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) [[unlikely]] {
       if (table.entryCount == ColourTable::kMaxEntries) {
         result.end = ScanEnd::kOverflow;
         return false;

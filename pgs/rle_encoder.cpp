@@ -36,7 +36,8 @@ class RleSink {
   // stores all four at once; the bytes past `count` are overwritten by the
   // next code or lie beyond the data.
   void Append(std::uint32_t code, int count) {
-    if (std::endian::native == std::endian::little && length_ + 4 <= RleBuffer::kCapacity) {
+    if (std::endian::native == std::endian::little && length_ + 4 <= RleBuffer::kCapacity)
+        [[likely]] {
       std::memcpy(rle_.bytes + length_, &code, 4);
       length_ += count;
       return;
@@ -131,7 +132,7 @@ static_assert(kShortCodes[0 * kShortRuns + 3] == (0x00u | 0x03u << 8 | 2u << 24)
 static_assert(kShortCodes[58 * kShortRuns + 1] == (0x00u | 0x81u << 8 | 0x3Au << 16 | 3u << 24));
 
 inline void PutRun(RleSink& sink, std::uint8_t index, std::int32_t length) {
-  if (length < kShortRuns) {
+  if (length < kShortRuns) [[likely]] {
     // The top byte (the count) is stored too, and overwritten like the other
     // bytes past the code.
     const std::uint32_t entry = kShortCodes[index * kShortRuns + length];
@@ -161,11 +162,13 @@ class RunCoder {
   explicit RunCoder(RleBuffer& rle) : sink_(rle) {}
 
   void Add(std::uint8_t index, std::int32_t length) {
-    if (index == current_) {
+    if (index == current_) [[unlikely]] {
       run_ += length;
       return;
     }
-    if (run_ > 0) PutRun(sink_, static_cast<std::uint8_t>(current_), run_);
+    if (run_ > 0) [[likely]] {
+      PutRun(sink_, static_cast<std::uint8_t>(current_), run_);
+    }
     current_ = index;
     run_ = length;
   }
