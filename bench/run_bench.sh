@@ -6,7 +6,8 @@
 # usage: bench/run_bench.sh [BUILD_DIR] [EVENTS]
 #   BUILD_DIR defaults to ./build, EVENTS to 2000.
 # Prints pictures per second, wall and CPU seconds, peak resident memory, and
-# the ratio of kelpie's wall time to libass's (best of three runs each).
+# the ratio of kelpie's wall time to libass's (best of five runs each, taking
+# turns; KELPIE_BENCH_ROUNDS sets another number).
 # The generator spaces events about 3.5 s apart, so beyond some 13,600 events
 # they end after 13:14:34.184, the last time the stream's clock can carry;
 # kelpie skips those with a warning, which the picture count shows.
@@ -43,22 +44,21 @@ measure() {
   awk -v s="$start" -v e="$end" '{ printf "%.3f %.2f %s\n", e - s, $1 + $2, $3 }' "$work/time"
 }
 
-# Best of three runs for each, in one session so both see the same machine.
-best() {
-  local best_line="" best_wall=""
-  for _ in 1 2 3; do
-    local line; line=$(measure "$@")
-    local wall=${line%% *}
-    if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a<b)}'; then
-      best_wall=$wall; best_line=$line
-    fi
-  done
-  echo "$best_line"
-}
-
-read -r k_wall k_cpu k_rss <<<"$(best "$kelpie" "$work/bench.ass")"
-pictures=$(grep -c 'Image\[' "$work/stdout" || true)
-read -r l_wall l_cpu l_rss <<<"$(best "$work/libass_bench" "$work/bench.ass")"
+# Best of five runs for each, the two programs taking turns, so that both
+# see the machine alike even when its load drifts during the session.
+rounds=${KELPIE_BENCH_ROUNDS:-5}
+k_wall="" l_wall=""
+for _ in $(seq "$rounds"); do
+  read -r wall cpu rss <<<"$(measure "$kelpie" "$work/bench.ass")"
+  if [ -z "$k_wall" ] || awk -v a="$wall" -v b="$k_wall" 'BEGIN{exit !(a<b)}'; then
+    k_wall=$wall k_cpu=$cpu k_rss=$rss
+    pictures=$(grep -c 'Image\[' "$work/stdout" || true)
+  fi
+  read -r wall cpu rss <<<"$(measure "$work/libass_bench" "$work/bench.ass")"
+  if [ -z "$l_wall" ] || awk -v a="$wall" -v b="$l_wall" 'BEGIN{exit !(a<b)}'; then
+    l_wall=$wall l_cpu=$cpu l_rss=$rss
+  fi
+done
 
 echo "events:            $events"
 echo "pictures:          $pictures"
