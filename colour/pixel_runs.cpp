@@ -33,18 +33,20 @@ int SplitTail(const std::uint8_t* row, std::int32_t width, std::int32_t x, std::
   return n;
 }
 
-// Positions 0..3 of the set bits of every 4-bit value, lowest first.
-constexpr std::array<std::array<std::int32_t, 4>, 16> MakeNibblePositions() {
-  std::array<std::array<std::int32_t, 4>, 16> table{};
-  for (int bits = 0; bits < 16; ++bits) {
+// For every kBits-bit value, the positions of its set bits, lowest first
+// (the entries past them 0).
+template <int kBits>
+constexpr std::array<std::array<std::int32_t, kBits>, 1 << kBits> MakeSetBitPositions() {
+  std::array<std::array<std::int32_t, kBits>, 1 << kBits> table{};
+  for (int bits = 0; bits < (1 << kBits); ++bits) {
     int k = 0;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kBits; ++i) {
       if ((bits >> i) & 1) table[bits][k++] = i;
     }
   }
   return table;
 }
-constexpr auto kNibblePositions = MakeNibblePositions();
+constexpr auto kNibblePositions = MakeSetBitPositions<4>();
 static_assert(kNibblePositions[0b1010][0] == 1 && kNibblePositions[0b1010][1] == 3);
 
 // Bit i set when pixel p + 4i differs from the one before it, for 16 pixels
@@ -88,17 +90,7 @@ int SplitBaseline(const std::uint8_t* row, std::int32_t width, std::int32_t* sta
 
 #if defined(__x86_64__)
 // For every 8-bit mask, the lanes of its set bits, lowest first.
-constexpr std::array<std::array<std::int32_t, 8>, 256> MakeByteLanes() {
-  std::array<std::array<std::int32_t, 8>, 256> table{};
-  for (int bits = 0; bits < 256; ++bits) {
-    int k = 0;
-    for (int i = 0; i < 8; ++i) {
-      if ((bits >> i) & 1) table[bits][k++] = i;
-    }
-  }
-  return table;
-}
-constexpr auto kByteLanes = MakeByteLanes();
+constexpr auto kByteLanes = MakeSetBitPositions<8>();
 
 __attribute__((target("avx2,popcnt"))) int SplitAvx2(const std::uint8_t* row, std::int32_t width,
                                                      std::int32_t* starts) {
