@@ -33,7 +33,7 @@ void BufferStandardErrorIfRedirected() {
       outStat.st_ino == errStat.st_ino) {
     return;
   }
-  std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
+  std::setvbuf(stderr, nullptr, _IOFBF, 4096);
 }
 
 void Console::Out(const char* format, ...) {

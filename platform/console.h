@@ -15,9 +15,11 @@ void WaitForKeyIfTerminal();
 
 // Gives standard error a buffer when it goes to a file or pipe of its own:
 // a conversion writes a few progress lines per picture, and one system call
-// each was a measurable part of a run. Standard error stays unbuffered on a
-// terminal (progress is seen as it happens) and when it shares its file with
-// standard output, so that the lines of the two streams keep their order.
+// each was a measurable part of a run. The buffer is small (a page, about
+// fifty pictures' lines, a hundredth of a second of work), so that a
+// program reading the progress through a pipe still sees it move. Standard
+// error stays unbuffered on a terminal, and when it shares its file with
+// standard output, where the two streams' lines mix as they always did.
 // Call once at start-up, before anything is written.
 void BufferStandardErrorIfRedirected();
 
