@@ -11,16 +11,6 @@
 
 namespace kelpie {
 
-namespace {
-
-ColourCount ColourError(Console& console) {
-  console.Out("Error: the png file \"%s\" has more than 256 colors\n", "dummy");
-  console.WaitForKey();
-  return ColourCount{false, 0};
-}
-
-}  // namespace
-
 int FindColour(const ColourTable& table, const std::uint8_t* rgba) {
   for (std::int32_t i = 0; i < table.entryCount; ++i) {
     if (table.red[i] == rgba[0] && table.green[i] == rgba[1] && table.blue[i] == rgba[2] &&
@@ -72,30 +62,29 @@ ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe) {
       [](std::int32_t, std::int32_t, std::uint8_t) {}, [] {});
 }
 
-ColourCount ReportColours(std::int32_t width, std::int32_t height, const ColourTable& table,
-                          const ScanResult& count, std::int32_t& imageNumber, Console& console) {
-  if (count.end == ScanEnd::kOverflow) return ColourError(console);
-  if (count.transparent && table.entryCount == ColourTable::kMaxEntries) {
-    return ColourError(console);
-  }
-  console.Out("\tImage[%04d] has %d color(s); size: %dx%d\n", imageNumber, table.entryCount, width,
-              height);
-  ++imageNumber;
-  return ColourCount{true, table.entryCount};
+ColourCount JudgeColourCount(const ColourTable& table, const ScanResult& count) {
+  ColourCount result;
+  result.ok = count.end != ScanEnd::kOverflow &&
+              !(count.transparent && table.entryCount == ColourTable::kMaxEntries);
+  if (result.ok) result.entryCount = table.entryCount;
+  return result;
 }
 
-ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser,
-                         std::int32_t& imageNumber, Console& console) {
+ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser) {
   const ScanResult probe = ScanColours(image, table, /*probe=*/true);
   const bool quantise = probe.transparent && table.entryCount == ColourTable::kMaxEntries;
-  if (quantise) QuantiseImage(image, quantiser, console);
+  LearningFigures learning;
+  if (quantise) learning = QuantiseImage(image, quantiser);
   // A probe that saw the whole picture (it never stopped, so the table never
   // filled) did exactly what the counting pass does; over the same pixels the
   // counting pass would rebuild the same table and result.
   const ScanResult count = !quantise && probe.end == ScanEnd::kComplete
                                ? probe
                                : ScanColours(image, table, /*probe=*/false);
-  return ReportColours(image.width, image.height, table, count, imageNumber, console);
+  ColourCount result = JudgeColourCount(table, count);
+  result.quantised = quantise;
+  result.learning = learning;
+  return result;
 }
 
 }  // namespace kelpie

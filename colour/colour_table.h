@@ -14,7 +14,6 @@
 #include "colour/pixel_buffer.h"
 #include "colour/pixel_runs.h"
 #include "colour/quantiser.h"
-#include "platform/console.h"
 
 namespace kelpie {
 
@@ -29,9 +28,14 @@ struct ColourTable {
   std::int32_t entryCount = 0;  // 0 to 256
 };
 
+// What counting a picture's colours found.
 struct ColourCount {
-  bool ok = false;              // false after the colour error
+  // False for the colour error: more than 256 visible colours, or 256 and a
+  // fully transparent pixel, which would need a 257th index.
+  bool ok = false;
   std::int32_t entryCount = 0;  // the table's entries when ok, else 0
+  bool quantised = false;       // the picture was reduced to 256 colours first
+  LearningFigures learning;     // the reduction's figures, when quantised
 };
 
 // The index of the first entry whose four bytes equal `rgba` (red, green,
@@ -216,19 +220,15 @@ inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width
   return result;
 }
 
-// The end of CountColours once the counting scan of a picture of `width` x
-// `height` has given `count`: prints the colour error (and waits for a key)
-// or the picture's colour line, which advances imageNumber.
-ColourCount ReportColours(std::int32_t width, std::int32_t height, const ColourTable& table,
-                          const ScanResult& count, std::int32_t& imageNumber, Console& console);
+// The verdict on a complete counting scan that built `table`: the colour
+// error when the scan overflowed, or when it filled the table and met a
+// fully transparent pixel.
+ColourCount JudgeColourCount(const ColourTable& table, const ScanResult& count);
 
 // Builds `table` from `image`, quantising the picture in place first when a
-// probe finds the table full and a fully transparent pixel, and prints on the
-// console's standard output either the picture's colour line (numbered by
-// imageNumber, which then grows by one) or the colour error, followed by a key
-// wait. After the colour error the table holds the first 256 colours.
-ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser,
-                         std::int32_t& imageNumber, Console& console);
+// probe finds the table full and a fully transparent pixel. After the colour
+// error the table holds the first 256 colours.
+ColourCount CountColours(WorkImage& image, ColourTable& table, Quantiser& quantiser);
 
 }  // namespace kelpie
 

@@ -220,7 +220,7 @@ void MoveNeighbours(Quantiser& q, unsigned span, int j, const Sample& s) {
   }
 }
 
-void Learn(Quantiser& q, Console& console) {
+LearningFigures Learn(Quantiser& q) {
   const std::size_t length = q.byteLength;
   const std::size_t samples = length / 4;
   q.alphaDivisor = kAlphaDivisor;
@@ -230,7 +230,6 @@ void Learn(Quantiser& q, Console& console) {
   q.radius = kInitialRadius;
   q.span = kInitialSpan;
   FillRadiusWeights(q);
-  console.Err("beginning 1D learning: initial radius=%d\n", static_cast<int>(kInitialSpan));
 
   const std::size_t step = ChooseStep(length);
   std::size_t p = 0;
@@ -257,8 +256,10 @@ void Learn(Quantiser& q, Console& console) {
       if (q.span > 0) FillRadiusWeights(q);
     }
   }
-  console.Err("finished 1D learning: final alpha=%f !\n",
-              static_cast<double>(static_cast<float>(q.alpha) / 1024));
+  LearningFigures figures;
+  figures.initialRadius = static_cast<int>(kInitialSpan);
+  figures.finalAlpha = static_cast<double>(static_cast<float>(q.alpha) / 1024);
+  return figures;
 }
 
 void BuildSearchPalette(Quantiser& q) {
@@ -377,7 +378,7 @@ void Remap(Quantiser& q, const Palette& palette, std::uint8_t* pixels, std::size
   }
 }
 
-void QuantiseImage(WorkImage& image, Quantiser& quantiser, Console& console) {
+LearningFigures QuantiseImage(WorkImage& image, Quantiser& quantiser) {
   std::size_t length = 0;
   if (image.width > 0 && image.height > 0) {
     length = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4;
@@ -387,11 +388,12 @@ void QuantiseImage(WorkImage& image, Quantiser& quantiser, Console& console) {
   if (length > image.pixels.size()) length = image.pixels.size() / 4 * 4;
 
   Initialise(quantiser, image.pixels.data(), length, kQuantiserGamma);
-  Learn(quantiser, console);
+  const LearningFigures figures = Learn(quantiser);
   BuildSearchPalette(quantiser);
   Palette palette;
   WriteOutputPalette(quantiser, palette);
   Remap(quantiser, palette, image.pixels.data(), length / 4);
+  return figures;
 }
 
 }  // namespace kelpie

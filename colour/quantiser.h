@@ -13,7 +13,6 @@
 #include <cstdint>
 
 #include "colour/pixel_buffer.h"
-#include "platform/console.h"
 
 namespace kelpie {
 
@@ -114,10 +113,16 @@ struct Quantiser {
 // Output palette: red, green, blue, alpha (linear bytes) per network position.
 using Palette = std::uint8_t[kNeuronCount][4];
 
-// Rewrites every pixel of `image` with one of 256 palette colours and prints
-// the two learning lines on the console's error stream. Cannot fail; a picture
-// of 0 pixels is left as it is (the lines are still printed).
-void QuantiseImage(WorkImage& image, Quantiser& quantiser, Console& console);
+// The two figures a reduction reports in its learning lines: the
+// neighbourhood it starts from and the learning rate it ends with.
+struct LearningFigures {
+  int initialRadius = 0;  // neurons
+  double finalAlpha = 0;  // learning rate (alpha / 1024), as a float widened to double
+};
+
+// Rewrites every pixel of `image` with one of 256 palette colours. Cannot
+// fail; a picture of 0 pixels is left as it is (its figures are still given).
+LearningFigures QuantiseImage(WorkImage& image, Quantiser& quantiser);
 
 // The steps of QuantiseImage, in the order it runs them.
 
@@ -126,9 +131,9 @@ void QuantiseImage(WorkImage& image, Quantiser& quantiser, Console& console);
 // REQUIRES: byteLength is a multiple of 4; block stays valid until Remap.
 void Initialise(Quantiser& q, const std::uint8_t* block, std::size_t byteLength, double gamma);
 
-// Trains the network on every pixel of the block, each once, and prints the
-// two progress lines. REQUIRES: Initialise.
-void Learn(Quantiser& q, Console& console);
+// Trains the network on every pixel of the block, each once, and returns the
+// figures of the two learning lines. REQUIRES: Initialise.
+LearningFigures Learn(Quantiser& q);
 
 // Fills SearchPalette from the network, sorts both by green, fills GreenIndex.
 void BuildSearchPalette(Quantiser& q);

@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "driver/event_grouper.h"
+#include "driver/pipeline.h"
+#include "driver/reporter.h"
 #include "driver/script_reader.h"
 #include "platform/script_file.h"
 #include "platform/text_face.h"
-#include "render/compositor.h"
 
 namespace kelpie {
 
@@ -18,106 +19,84 @@ constexpr char kUsage[] = "usage: kelpie.exe *.ass";
 constexpr char kCantOpenSup[] = "can't open *.sup";
 constexpr char kCantOpenAss[] = "can't open *.ass";
 
-// A start-up error: one line on standard error, optionally a second one that
-// names the file and the system's reason, then a key wait (only when a person
-// is at the terminal). Returns the exit status.
-int StartupError(Console& console, const char* message, const std::string& path = {},
-                 const std::string& reason = {}) {
-  console.Err("%s\n", message);
-  if (!reason.empty()) console.Err("%s: %s\n", path.c_str(), reason.c_str());
-  std::fflush(console.err);
-  console.WaitForKey();
-  return 1;
-}
-
-// Prints what the script file found about its encoding: "<path>: message" for
-// the file as a whole, "<path>:<line>: message" for one line.
-void PrintFileWarnings(ScriptFile& script, const std::string& script_path, Console& console) {
+void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Reporter& reporter) {
   for (const ScriptWarning& w : script.TakeWarnings()) {
-    if (w.line == 0) {
-      console.Err("%s: %s\n", script_path.c_str(), w.message.c_str());
-    } else {
-      console.Err("%s:%ld: %s\n", script_path.c_str(), w.line, w.message.c_str());
-    }
+    reporter.ScriptWarning(scriptPath, w.line, w.message);
   }
 }
 
 }  // namespace
 
-bool OutputPathFor(const std::string& script_path, std::string* sup_path) {
-  const std::size_t slash = script_path.rfind('/');
-  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = script_path.rfind('.');
-  if (dot == std::string::npos || dot < name_start) return false;
-  if (script_path.compare(dot, std::string::npos, ".ass") != 0) return false;
-  *sup_path = script_path.substr(0, dot) + ".sup";
+bool OutputPathFor(const std::string& scriptPath, std::string& supPath) {
+  const std::size_t slash = scriptPath.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = scriptPath.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return false;
+  if (scriptPath.compare(dot, std::string::npos, ".ass") != 0) return false;
+  supPath = scriptPath.substr(0, dot) + ".sup";
   return true;
 }
 
-bool CloseOutput(OutputFile& out, Console& console) {
-  if (out.Close()) return true;
-  console.Err("can't write %s: %s\n", out.path().c_str(), out.error().c_str());
-  out.Discard();
-  return false;
-}
-
 int RunKelpie(int argc, char** argv, Console& console) {
-  if (argc != 2) return StartupError(console, kUsage);
-  const std::string script_path = argv[1];
-  std::string sup_path;
-  if (!OutputPathFor(script_path, &sup_path)) return StartupError(console, kUsage);
-  return ConvertScript(script_path, sup_path, nullptr, console);
+  Reporter reporter(console);
+  if (argc != 2) return reporter.StartupError(kUsage);
+  const std::string scriptPath = argv[1];
+  std::string supPath;
+  if (!OutputPathFor(scriptPath, supPath)) return reporter.StartupError(kUsage);
+  return ConvertScript(scriptPath, supPath, nullptr, console);
 }
 
-int ConvertScript(const std::string& script_path, const std::string& sup_path, TextFace* face,
+int ConvertScript(const std::string& scriptPath, const std::string& supPath, TextFace* face,
                   Console& console) {
-  // The output is created before the script is opened, so a script that cannot
-  // be opened leaves an empty ".sup" behind (kept as the program always did).
+  Reporter reporter(console);
+  // The output is created before the script is opened, so a script that
+  // cannot be opened leaves an empty ".sup" behind.
   OutputFile out;
-  if (!out.Open(sup_path)) return StartupError(console, kCantOpenSup, sup_path, out.error());
+  if (!out.Open(supPath)) return reporter.StartupError(kCantOpenSup, supPath, out.error());
   ScriptFile script;
-  if (!script.Open(script_path)) {
-    return StartupError(console, kCantOpenAss, script_path, script.open_error());
+  if (!script.Open(scriptPath)) {
+    return reporter.StartupError(kCantOpenAss, scriptPath, script.open_error());
   }
-  std::unique_ptr<TextFace> own_face;
+  std::unique_ptr<TextFace> ownFace;
   if (face == nullptr) {
-    std::string font_error;
-    own_face = TextFace::OpenSubtitleFont(&font_error);
-    if (own_face == nullptr) {
-      const std::string message = "can't open font: " + font_error;
-      return StartupError(console, message.c_str());
-    }
-    face = own_face.get();
+    std::string fontError;
+    ownFace = TextFace::OpenSubtitleFont(&fontError);
+    if (ownFace == nullptr) return reporter.StartupError("can't open font: " + fontError);
+    face = ownFace.get();
   }
 
-  // Large fixed tables (colour table, quantiser network, run-length buffer).
-  auto state = std::make_unique<RunState>();
+  Pipeline pipeline(*face, out, reporter);
+  PlayRes playRes;
   EventGrouper grouper;
   std::vector<SubtitleEvent> group;
   SubtitleEvent event;
   std::string line;
   std::string warning;
-  PrintFileWarnings(script, script_path, console);
+  ReportFileWarnings(script, scriptPath, reporter);
   while (!out.failed() && script.NextLine(&line)) {
-    PrintFileWarnings(script, script_path, console);
-    const LineKind kind = ReadScriptLine(line, state->playRes, &event, &warning);
-    if (!warning.empty()) {
-      console.Err("%s:%ld: %s\n", script_path.c_str(), script.line_number(), warning.c_str());
-    }
+    ReportFileWarnings(script, scriptPath, reporter);
+    const LineKind kind = ReadScriptLine(line, playRes, &event, &warning);
+    if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
+    // A group is complete when an event with other times arrives; it is
+    // drawn with the play resolution in force at that moment.
     if (kind == LineKind::kEvent && grouper.Add(std::move(event), &group)) {
-      ComposeGroup(group, *face, *state, out, console);
+      pipeline.WriteGroup(group, playRes);
     }
   }
   // The last group; a script without dialogue writes an empty ".sup".
-  if (!out.failed() && grouper.Finish(&group)) ComposeGroup(group, *face, *state, out, console);
+  if (!out.failed() && grouper.Finish(&group)) pipeline.WriteGroup(group, playRes);
 
   if (script.read_error() != 0) {
-    console.Err("can't read %s: %s\n", script_path.c_str(), std::strerror(script.read_error()));
+    reporter.CantRead(scriptPath, std::strerror(script.read_error()));
     out.Discard();
     return 1;
   }
-  if (!CloseOutput(out, console)) return 1;
-  console.Err("finished\n");
+  if (!out.Close()) {
+    reporter.CantWrite(out.path(), out.error());
+    out.Discard();
+    return 1;
+  }
+  reporter.Finished();
   return 0;
 }
 

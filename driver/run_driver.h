@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/console.h"
-#include "platform/output_file.h"
 #include "platform/text_face.h"
 
 namespace kelpie {
@@ -18,22 +17,18 @@ namespace kelpie {
 // failed read or write (reported; no ".sup" is left behind).
 int RunKelpie(int argc, char** argv, Console& console);
 
-// Converts the script at `script_path` into `sup_path` (the part of RunKelpie
+// Converts the script at `scriptPath` into `supPath` (the part of RunKelpie
 // after the command line): opens the output, then the script, then the
 // subtitle font unless `face` is given, and writes every group. Start-up
 // errors are reported as RunKelpie reports them. Returns the exit status.
 // `face`, when not null, is the caller's and may be used for many runs.
-int ConvertScript(const std::string& script_path, const std::string& sup_path, TextFace* face,
+int ConvertScript(const std::string& scriptPath, const std::string& supPath, TextFace* face,
                   Console& console);
 
 // Derives the output path from the script path: the directory, the base name
 // (the file name before its last '.') and ".sup". Returns false when the
 // file name's extension is not exactly ".ass" (case matters).
-bool OutputPathFor(const std::string& script_path, std::string* sup_path);
-
-// Closes the finished output. If a write or the close failed, prints
-// "can't write <path>: <reason>", deletes the file and returns false.
-bool CloseOutput(OutputFile& out, Console& console);
+bool OutputPathFor(const std::string& scriptPath, std::string& supPath);
 
 }  // namespace kelpie
 

@@ -11,14 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace kelpie {
+#include "render/subtitle_event.h"
 
-// The script's play resolution in script pixels; the size of the video that
-// the stream's composition segments announce.
-struct PlayRes {
-  std::int32_t x = 1440;
-  std::int32_t y = 1080;
-};
+namespace kelpie {
 
 // Limits on what the reader accepts.
 constexpr std::int32_t kMinPlayRes = 1;
@@ -28,18 +23,6 @@ constexpr std::int32_t kMaxPlayRes = 16383;
 constexpr std::int64_t kMaxEndMs = 47674184;
 static_assert(static_cast<std::uint64_t>(kMaxEndMs * 90.09) <= 0xFFFFFFFFu);
 static_assert(static_cast<std::uint64_t>((kMaxEndMs + 1) * 90.09) > 0xFFFFFFFFu);
-
-struct SubtitleEvent {
-  std::int32_t start = 0;             // milliseconds, 0 to kMaxEndMs
-  std::int32_t end = 0;               // milliseconds, start to kMaxEndMs
-  std::int32_t x = 0;                 // anchor, script pixels: horizontal centre of the text
-  std::int32_t y = 0;                 // anchor, script pixels: bottom edge of the text
-  std::uint32_t colour = 0xFFFFFFFF;  // 0xAARRGGBB, always opaque
-  // UTF-8, override blocks and drawings removed. Each "\N" became " \n" (a
-  // space before the line feed, as the in-place replacement always gave), so
-  // the lines are separated by line feeds; no line feed at the end.
-  std::string text;
-};
 
 enum class LineKind {
   kIgnored,  // not a line the program uses

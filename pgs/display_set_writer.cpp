@@ -44,10 +44,10 @@ class SegmentSink {
     Put16(static_cast<std::uint32_t>(payloadSize));
   }
 
-  void CompositionHead(const PlayRes& video, std::uint16_t number, std::uint8_t state,
+  void CompositionHead(const pgs::VideoSize& video, std::uint16_t number, std::uint8_t state,
                        int objectCount) {
-    Put16(static_cast<std::uint32_t>(video.x));
-    Put16(static_cast<std::uint32_t>(video.y));
+    Put16(static_cast<std::uint32_t>(video.width));
+    Put16(static_cast<std::uint32_t>(video.height));
     Put8(pgs::kFrameRateCode);
     Put16(number);
     Put8(state);
@@ -95,7 +95,7 @@ YCrCb ToYCrCb(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   return out;
 }
 
-DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const PlayRes& video,
+DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const pgs::VideoSize& video,
                                    const ColourTable& table, const RleBuffer& rle,
                                    std::vector<std::uint8_t>& out) {
   if (rle.rleLength < 0 || rle.rleLength > pgs::kMaxObjectData) {

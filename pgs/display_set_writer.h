@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "colour/colour_table.h"
-#include "driver/script_reader.h"
+#include "pgs/pgs_format.h"
 #include "pgs/rle_encoder.h"
 
 namespace kelpie {
@@ -46,7 +46,7 @@ YCrCb ToYCrCb(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 // table.entryCount entries, the object from rle.bytes[0, rle.rleLength).
 // Positions and the video size are written as their low 16 bits. Writes
 // nothing, and says why, when the picture does not fit an object segment.
-DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const PlayRes& video,
+DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const pgs::VideoSize& video,
                                    const ColourTable& table, const RleBuffer& rle,
                                    std::vector<std::uint8_t>& out);
 

@@ -11,6 +11,13 @@
 namespace kelpie {
 namespace pgs {
 
+// The video a stream's compositions are laid over, in pixels; every
+// composition segment announces it.
+struct VideoSize {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
 enum class SegmentType : std::uint8_t {
   kPalette = 0x14,      // PDS: palette definition
   kObject = 0x15,       // ODS: object definition (run-length coded picture)

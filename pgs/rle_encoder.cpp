@@ -189,16 +189,10 @@ class RunCoder {
 };
 
 // Sets rleLength to the data written by `sink` and applies the size test.
-bool FinishObject(std::int64_t length, RleBuffer& rle, Console& console) {
+bool FinishObject(std::int64_t length, RleBuffer& rle) {
   rle.rleLength = static_cast<std::int32_t>(
       std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
-  if (length > pgs::kMaxObjectData) {
-    console.Out("Error: subtitle picture is very complicated. (%d byte)\n", rle.rleLength);
-    console.Out("       It should be less than 65537 bytes.\n");
-    console.WaitForKey();
-    return false;
-  }
-  return true;
+  return FitsOneObject(rle);
 }
 
 }  // namespace
@@ -209,8 +203,7 @@ std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba) {
   return found < 0 ? pgs::kTransparentIndex : static_cast<std::uint8_t>(found);
 }
 
-bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
-                        Console& console) {
+bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle) {
   rle.rleLength = 0;
   RleSink sink(rle);
   for (std::int32_t r = 0; r < image.height; ++r) {
@@ -234,7 +227,7 @@ bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuf
     sink.Put(pgs::kRleEscape);
     sink.Put(0x00);
   }
-  return FinishObject(sink.length(), rle, console);
+  return FinishObject(sink.length(), rle);
 }
 
 // The reference with two shortcuts that leave the runs as they are:
@@ -243,7 +236,7 @@ bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuf
 //     current run or starts the next one as a whole.
 //   - The look-up goes through a ColourIndex built from the table, which
 //     gives the first matching entry, as FindColour does.
-bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console) {
+bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle) {
   rle.rleLength = 0;
   RunCoder coder(rle);
   ColourIndex colours;
@@ -262,22 +255,19 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
                     });
     coder.EndRow();
   }
-  return FinishObject(coder.sink().length(), rle, console);
+  return FinishObject(coder.sink().length(), rle);
 }
 
-namespace {
-
-// The probe scan of `picture` (its ARGB values as keys) with every run coded
-// into `rle` as it goes; returns the scan's result and the data's length.
-struct ProbeAndCode {
-  ScanResult probe;
-  std::int64_t length = 0;
-};
-
-ProbeAndCode ScanAndCode(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle) {
+// A probe scan that sees the whole picture is the colour count itself (see
+// CountColours), and the indexes it tells on the way are those of the final
+// table, so the data is coded during that scan. The scan reads the picture's
+// ARGB values directly: they are equal exactly when the WorkImage's bytes
+// would be, and the entries are made of their channels, so the table and the
+// indexes are the same.
+ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle) {
+  rle.rleLength = 0;
   RunCoder coder(rle);
-  ProbeAndCode result;
-  result.probe = ScanRowsWith<ArgbKeys>(
+  const ScanResult probe = ScanRowsWith<ArgbKeys>(
       picture.width(), picture.height(),
       [&picture](std::int32_t r) { return reinterpret_cast<const std::uint8_t*>(picture.Row(r)); },
       table, /*probe=*/true,
@@ -285,36 +275,8 @@ ProbeAndCode ScanAndCode(const ArgbBitmap& picture, ColourTable& table, RleBuffe
         coder.Add(index, end - start);
       },
       [&coder] { coder.EndRow(); });
-  result.length = coder.sink().length();
-  return result;
-}
-
-}  // namespace
-
-// A probe scan that sees the whole picture is the colour count itself (see
-// CountColours), and the indexes it tells on the way are those of the final
-// table, so the data is coded during that scan. The scan reads the picture's
-// ARGB values directly: they are equal exactly when the WorkImage's bytes
-// would be, and the entries are made of their channels, so the table and the
-// indexes are the same. Only a picture whose table fills up is loaded and
-// goes the plain way, quantisation included.
-CountAndEncode CountColoursAndEncodeRle(const ArgbBitmap& picture, WorkImage& image,
-                                        ColourTable& table, Quantiser& quantiser,
-                                        std::int32_t& imageNumber, RleBuffer& rle,
-                                        Console& console) {
-  rle.rleLength = 0;
-  const ProbeAndCode scan = ScanAndCode(picture, table, rle);
-  CountAndEncode result;
-  if (scan.probe.end == ScanEnd::kComplete) {
-    result.count =
-        ReportColours(picture.width(), picture.height(), table, scan.probe, imageNumber, console);
-    result.encoded = result.count.ok && FinishObject(scan.length, rle, console);
-    return result;
-  }
-  LoadPixels(picture, image);
-  result.count = CountColours(image, table, quantiser, imageNumber, console);
-  result.encoded = result.count.ok && EncodeRle(image, table, rle, console);
-  return result;
+  FinishObject(coder.sink().length(), rle);
+  return probe;
 }
 
 }  // namespace kelpie

@@ -10,7 +10,6 @@
 #include "colour/pixel_buffer.h"
 #include "pgs/pgs_format.h"
 #include "platform/bitmap.h"
-#include "platform/console.h"
 
 namespace kelpie {
 
@@ -31,32 +30,28 @@ struct RleBuffer {
 // takes 255.
 std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba);
 
-// Encodes `image` against `table` into `rle`. When the data exceeds what one
-// object segment carries (pgs::kMaxObjectData bytes), prints the size error on
-// the console's standard output, waits for a key and returns false.
+// Encodes `image` against `table` into `rle`. Returns false when the data
+// exceeds what one object segment carries (pgs::kMaxObjectData bytes).
 // Runs longer than 16383 pixels are written as 16383-pixel runs followed by
 // the remainder; a row of zero width is just its end-of-line code.
 // Each pixel's index is found through a ColourIndex, once per run of equal
 // pixels; EncodeRleReference looks every pixel up with PixelIndex, as plainly
 // as the code forms are defined, and gives the same bytes, length, messages
 // and result.
-bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle, Console& console);
-bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle,
-                        Console& console);
+bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle);
+bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuffer& rle);
 
-// LoadPixels, CountColours and, when the count succeeds, EncodeRle: the same
-// table, data, console lines, key waits and results, in one pass over
-// `picture` for every picture whose table does not fill up. Only such a
-// picture is loaded into `image` (the quantiser works on it); otherwise
-// `image` is left as it was.
-struct CountAndEncode {
-  ColourCount count;     // as CountColours returns it
-  bool encoded = false;  // as EncodeRle returns it; false when not called
-};
-CountAndEncode CountColoursAndEncodeRle(const ArgbBitmap& picture, WorkImage& image,
-                                        ColourTable& table, Quantiser& quantiser,
-                                        std::int32_t& imageNumber, RleBuffer& rle,
-                                        Console& console);
+// The colour probe of `picture` (ScanColours with probe set, reading the
+// ARGB values directly) with every run coded into `rle` on the way. When the
+// probe completes, which it does whenever the table never fills, `table` is
+// what CountColours builds and `rle` what EncodeRle writes for the loaded
+// picture, rleLength included; otherwise both are unfinished.
+ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle);
+
+// Whether the object data in `rle` fits one object segment.
+inline bool FitsOneObject(const RleBuffer& rle) {
+  return rle.rleLength <= pgs::kMaxObjectData;
+}
 
 }  // namespace kelpie
 

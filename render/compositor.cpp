@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
-#include "pgs/display_set_writer.h"
 #include "render/shadow.h"
 
 namespace kelpie {
@@ -134,64 +132,7 @@ void RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& face, cons
   }
 }
 
-// Colour reduction, encoding and writing of a finished picture. Every reason
-// to leave a picture out is decided here; after each one the run goes on.
-void WritePicture(const GroupPicture& result, const SubtitleEvent& first, RunState& state,
-                  OutputFile& out, Console& console) {
-  switch (result.kind) {
-    case GroupPicture::Kind::kNothing:
-      return;
-    case GroupPicture::Kind::kTooLarge:
-      console.Err(
-          "picture of %lld x %lld pixels at (%lld, %lld) from %s to %s is too large for the "
-          "stream; left out\n",
-          static_cast<long long>(result.width), static_cast<long long>(result.height),
-          static_cast<long long>(result.posX), static_cast<long long>(result.posY),
-          FormatTime(first.start).c_str(), FormatTime(first.end).c_str());
-      return;
-    case GroupPicture::Kind::kPicture:
-      break;
-  }
-  // LoadPixels, CountColours, then EncodeRle when the count succeeded, in
-  // one pass over the picture.
-  const CountAndEncode coded =
-      CountColoursAndEncodeRle(result.picture, state.workImage, state.colourTable, state.quantiser,
-                               state.imageNumber, state.rleBuffer, console);
-  // After a colour error or a size error the stage has printed its message;
-  // a table that does not hold the picture's colours, or data too long for
-  // one object, would only give a wrong picture, so none is written.
-  if (coded.count.ok && coded.encoded) {
-    PicturePlacement placement;
-    placement.posX = static_cast<std::int32_t>(result.posX);
-    placement.posY = static_cast<std::int32_t>(result.posY);
-    placement.width = result.picture.width();
-    placement.height = result.picture.height();
-    placement.start = first.start;
-    placement.end = first.end;
-    state.segments.clear();
-    const DisplaySetStatus status = AppendDisplaySets(placement, state.playRes, state.colourTable,
-                                                      state.rleBuffer, state.segments);
-    if (status == DisplaySetStatus::kWritten) {
-      out.Write(state.segments);
-    } else {
-      console.Err("picture of %d x %d pixels from %s to %s does not fit one object; left out\n",
-                  placement.width, placement.height, FormatTime(first.start).c_str(),
-                  FormatTime(first.end).c_str());
-    }
-  }
-  // The WorkImage keeps its memory for the next picture.
-}
-
 }  // namespace
-
-std::string FormatTime(std::int32_t ms) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%01d:%02d:%02d.%03d",
-                static_cast<int>(std::trunc(ms / 3600000.0)),
-                static_cast<int>(std::trunc(ms / 60000.0)) % 60,
-                static_cast<int>(std::trunc(ms / 1000.0)) % 60, ms % 1000);
-  return text;
-}
 
 void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
                  RenderScratch& scratch, GroupPicture& result) {
@@ -208,19 +149,6 @@ GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face
   GroupPicture result;
   RenderGroup(group, face, playRes, scratch, result);
   return result;
-}
-
-void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace& face, RunState& state,
-                  OutputFile& out, Console& console) {
-  // All events of a group share the first one's times.
-  const SubtitleEvent& first = group.front();
-  console.Err("<subtitle starttime=\"%s\" endtime=\"%s\" \n", FormatTime(first.start).c_str(),
-              FormatTime(first.end).c_str());
-  GroupPicture& result = state.picture;
-  RenderGroup(group, face, state.playRes, state.render, result);
-  WritePicture(result, first, state, out, console);
-  console.Err("\toffset=\"%d,%d\" />\n", static_cast<int>(result.posX),
-              static_cast<int>(result.posY));
 }
 
 }  // namespace kelpie

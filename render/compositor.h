@@ -1,22 +1,16 @@
 // Turns one group of events with equal times into one picture with its
-// screen position, and sends it through colour counting, run-length coding
-// and the display-set writer.
+// screen position: each text measured, drawn in the subtitle face and given
+// its shadow, the texts placed on one picture that spans them all.
 #ifndef KELPIE_RENDER_COMPOSITOR_H_
 #define KELPIE_RENDER_COMPOSITOR_H_
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "colour/colour_table.h"
-#include "colour/pixel_buffer.h"
-#include "colour/quantiser.h"
-#include "driver/script_reader.h"
-#include "pgs/rle_encoder.h"
-#include "platform/console.h"
-#include "platform/output_file.h"
+#include "platform/bitmap.h"
 #include "platform/text_face.h"
 #include "render/shadow.h"
+#include "render/subtitle_event.h"
 
 namespace kelpie {
 
@@ -53,19 +47,6 @@ struct RenderScratch {
   ShadowScratch shadow;
 };
 
-// Everything a run keeps from one picture to the next. Owned by the driver.
-struct RunState {
-  PlayRes playRes;
-  WorkImage workImage;
-  ColourTable colourTable;
-  Quantiser quantiser;
-  RleBuffer rleBuffer;
-  std::int32_t imageNumber = 0;
-  std::vector<std::uint8_t> segments;  // display sets of the current picture
-  GroupPicture picture;                // the current group's picture
-  RenderScratch render;
-};
-
 // Measures and draws the events of `group` (REQUIRES: not empty) in `face`,
 // gives each text its shadow and places the texts on one picture.
 //   One event: the text picture, cleared to transparent white, at
@@ -80,18 +61,6 @@ GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face
 // The same into `result`, reusing its picture's memory and `scratch`.
 void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
                  RenderScratch& scratch, GroupPicture& result);
-
-// A time in milliseconds as the progress lines print it: h:mm:ss.mmm, the
-// hours not reduced ("1:02:03.004", "10:00:00.000").
-std::string FormatTime(std::int32_t ms);
-
-// Renders `group` (REQUIRES: not empty; all events share start and end),
-// prints its progress lines and writes its display sets to `out`. A picture
-// is left out (the run goes on) when there is nothing to draw, when it does
-// not fit the stream (said on standard error), or when its colour count or
-// encoding fails (said by those stages).
-void ComposeGroup(const std::vector<SubtitleEvent>& group, TextFace& face, RunState& state,
-                  OutputFile& out, Console& console);
 
 }  // namespace kelpie
 

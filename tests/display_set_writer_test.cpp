@@ -67,17 +67,16 @@ struct SmallPicture {
     table.red[0] = table.green[0] = table.blue[0] = table.alpha[0] = 255;
     table.red[1] = 255;
     table.alpha[1] = 128;
-    Console console;
-    EXPECT_TRUE(EncodeRle(image, table, *rle, console));
+    EXPECT_TRUE(EncodeRle(image, table, *rle));
   }
 };
 
 TEST(DisplaySetWriterTest, WholePictureByHand) {
   SmallPicture picture;
   Bytes out;
-  EXPECT_EQ(
-      AppendDisplaySets(picture.placement, PlayRes{1920, 1080}, picture.table, *picture.rle, out),
-      DisplaySetStatus::kWritten);
+  EXPECT_EQ(AppendDisplaySets(picture.placement, pgs::VideoSize{1920, 1080}, picture.table,
+                              *picture.rle, out),
+            DisplaySetStatus::kWritten);
   // P0 = 90090 = 0x15FEA, P0 - 5832 = 0x14922, P0 - 5643 = 0x149DF,
   // P0 - 90 = 0x15F90; P1 = 180180 = 0x2BFD4, P1 - 90 = 0x2BF7A.
   const Bytes expected = {
@@ -117,9 +116,11 @@ TEST(DisplaySetWriterTest, SegmentSizesAndRefusals) {
   rle->rleLength = 500;
   PicturePlacement placement{0, 0, 10, 10, 0, 40};
   Bytes out;
-  ASSERT_EQ(AppendDisplaySets(placement, PlayRes{}, table, *rle, out), DisplaySetStatus::kWritten);
+  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
+            DisplaySetStatus::kWritten);
   // Second picture right behind the first: sixteen segments, no gap.
-  ASSERT_EQ(AppendDisplaySets(placement, PlayRes{}, table, *rle, out), DisplaySetStatus::kWritten);
+  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
+            DisplaySetStatus::kWritten);
   std::vector<SupDisplaySet> sets;
   SupError error;
   ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
@@ -143,23 +144,24 @@ TEST(DisplaySetWriterTest, SegmentSizesAndRefusals) {
   // size does not fit the 16-bit fields: nothing is written.
   rle->rleLength = pgs::kMaxObjectData;
   out.clear();
-  ASSERT_EQ(AppendDisplaySets(placement, PlayRes{}, table, *rle, out), DisplaySetStatus::kWritten);
+  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
+            DisplaySetStatus::kWritten);
   ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
   EXPECT_EQ(sets[0].segments[3].size, 0xFFFF);
   out.clear();
   rle->rleLength = pgs::kMaxObjectData + 1;
-  EXPECT_EQ(AppendDisplaySets(placement, PlayRes{}, table, *rle, out),
+  EXPECT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
             DisplaySetStatus::kObjectDataTooLong);
   rle->rleLength = 10;
   placement.width = 65536;
-  EXPECT_EQ(AppendDisplaySets(placement, PlayRes{}, table, *rle, out),
+  EXPECT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
             DisplaySetStatus::kPictureTooLarge);
   EXPECT_TRUE(out.empty());
 
   // Positions and the video size are written as their low 16 bits.
   placement.width = 1;
   placement.posX = 0x12345;
-  ASSERT_EQ(AppendDisplaySets(placement, PlayRes{0x10780, 1080}, table, *rle, out),
+  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{0x10780, 1080}, table, *rle, out),
             DisplaySetStatus::kWritten);
   EXPECT_EQ(out[13], 0x07);
   EXPECT_EQ(out[14], 0x80);

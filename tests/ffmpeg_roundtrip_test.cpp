@@ -80,7 +80,7 @@ std::int64_t TicksToDecoderTime(std::uint32_t ticks) {
 // The decoder refuses an object larger than the video size of its composition
 // (and a video size of 0); compositions then announce at least `minVideo`.
 bool DecodeWithFfmpeg(const Bytes& stream, std::vector<DecodedSubtitle>& out, std::string& error,
-                      PlayRes minVideo = PlayRes{0, 0}) {
+                      pgs::VideoSize minVideo = pgs::VideoSize{0, 0}) {
   out.clear();
   std::vector<SupDisplaySet> sets;
   SupError readError;
@@ -114,8 +114,8 @@ bool DecodeWithFfmpeg(const Bytes& stream, std::vector<DecodedSubtitle>& out, st
       if (segment.type == pgs::SegmentType::kComposition && size >= 7) {
         // The video width and height open the composition payload.
         std::uint8_t* video = packet->data + pgs::kSegmentTypeSize + pgs::kPayloadSizeSize;
-        const int width = std::max((video[0] << 8) | video[1], minVideo.x);
-        const int height = std::max((video[2] << 8) | video[3], minVideo.y);
+        const int width = std::max((video[0] << 8) | video[1], minVideo.width);
+        const int height = std::max((video[2] << 8) | video[3], minVideo.height);
         video[0] = static_cast<std::uint8_t>(width >> 8);
         video[1] = static_cast<std::uint8_t>(width);
         video[2] = static_cast<std::uint8_t>(height >> 8);
@@ -182,17 +182,17 @@ DecodeCheck ExpectDecodesAsWritten(const Bytes& stream, const std::string& name)
   SupError readError;
   EXPECT_TRUE(ReadSup(stream.data(), stream.size(), sets, readError))
       << name << ": offset " << readError.offset << ": " << readError.message;
-  PlayRes minVideo{1, 1};
+  pgs::VideoSize minVideo{1, 1};
   for (const SupDisplaySet& set : sets) {
     const SupComposition& c = set.composition;
     if (c.videoWidth == 0 || c.videoHeight == 0) ++check.zeroVideo;
     for (const SupObject& o : set.objects) {
-      minVideo.x = std::max<std::int32_t>(minVideo.x, o.width);
-      minVideo.y = std::max<std::int32_t>(minVideo.y, o.height);
+      minVideo.width = std::max<std::int32_t>(minVideo.width, o.width);
+      minVideo.height = std::max<std::int32_t>(minVideo.height, o.height);
       if (o.width > c.videoWidth || o.height > c.videoHeight) ++check.outsideVideo;
     }
   }
-  if (check.outsideVideo == 0 && check.zeroVideo == 0) minVideo = PlayRes{0, 0};
+  if (check.outsideVideo == 0 && check.zeroVideo == 0) minVideo = pgs::VideoSize{0, 0};
   std::vector<DecodedSubtitle> decoded;
   std::string error;
   EXPECT_TRUE(DecodeWithFfmpeg(stream, decoded, error, minVideo)) << name << ": " << error;
@@ -242,7 +242,7 @@ struct WrittenPicture {
   int height = 0;
   Bytes rgba;
   PicturePlacement placement;
-  PlayRes video;
+  pgs::VideoSize video;
 };
 
 // Writes the pictures one after the other and returns the stream; `indexes`
@@ -251,17 +251,12 @@ Bytes WriteStream(const std::vector<WrittenPicture>& pictures, std::vector<Bytes
   auto table = std::make_unique<ColourTable>();
   auto quantiser = std::make_unique<Quantiser>();
   auto rle = std::make_unique<RleBuffer>();
-  std::int32_t imageNumber = 0;
-  Console console;
-  console.out = std::tmpfile();
-  console.err = console.out;
-  console.waitForKey = nullptr;
   Bytes stream;
   for (const WrittenPicture& p : pictures) {
     WorkImage image;
     LoadRgbaPixels(p.width, p.height, p.rgba.data(), image);
-    EXPECT_TRUE(CountColours(image, *table, *quantiser, imageNumber, console).ok);
-    EXPECT_TRUE(EncodeRle(image, *table, *rle, console));
+    EXPECT_TRUE(CountColours(image, *table, *quantiser).ok);
+    EXPECT_TRUE(EncodeRle(image, *table, *rle));
     PicturePlacement placement = p.placement;
     placement.width = p.width;
     placement.height = p.height;
@@ -272,12 +267,11 @@ Bytes WriteStream(const std::vector<WrittenPicture>& pictures, std::vector<Bytes
       own.push_back(PixelIndex(*table, &p.rgba[i]));
     indexes.push_back(std::move(own));
   }
-  std::fclose(console.out);
   return stream;
 }
 
 WrittenPicture Picture(int width, int height, PicturePlacement placement,
-                       PlayRes video = PlayRes{1920, 1080}) {
+                       pgs::VideoSize video = pgs::VideoSize{1920, 1080}) {
   WrittenPicture p;
   p.width = width;
   p.height = height;
@@ -309,7 +303,7 @@ TEST(FfmpegRoundTripTest, PicturesFromTheWriter) {
   }
   pictures.push_back(full);
   // Runs longer than 16383 pixels, in a video wide enough for the decoder.
-  WrittenPicture wide = Picture(20000, 3, {0, 5, 0, 0, 3000, 4000}, PlayRes{20000, 100});
+  WrittenPicture wide = Picture(20000, 3, {0, 5, 0, 0, 3000, 4000}, pgs::VideoSize{20000, 100});
   for (int x = 0; x < 20000; ++x) {
     SetPixel(wide, x, 0, 9, 9, 9, 255);                          // one colour
     if (x >= 16384) SetPixel(wide, x, 1, 200, 0, 0, 255);        // clear, then a colour

@@ -6,29 +6,24 @@
 //
 // The digests hold for this machine's fonts (fontconfig picks the face and
 // the fallbacks), as the rest of the program's output does.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <set>
 #include <string>
-#include <vector>
 
-#include "tests/sha256.h"
+#include "tests/file_helpers.h"
 
 namespace kelpie {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Sha256;
+using testing::ReadFile;
+using testing::RunProgram;
 
 // The benchmark script: python3 shared/bench/gen_script.py 2000 OUT.ass.
 constexpr char kBenchScript[] = "bench-2000.ass";
@@ -69,70 +64,16 @@ fs::path SharedDir() {
   return fs::path(KELPIE_SOURCE_DIR) / ".." / "shared";
 }
 
-std::string FileSha256(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Sha256 sha;
-  std::vector<char> chunk(1 << 16);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-    sha.Update(chunk.data(), static_cast<std::size_t>(in.gcount()));
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += "0123456789abcdef"[digest[i] >> 4];
+    hex += "0123456789abcdef"[digest[i] & 15];
   }
-  return sha.Hex();
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs `argv` (argv[0] a path, or a name looked up on PATH) with standard
-// input from /dev/null and both output streams into `log`. Returns the exit
-// status, or -1 when it did not exit normally.
-int RunProgram(const std::vector<std::string>& argv, const fs::path& log) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(out, 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-TEST(Sha256Test, KnownAnswers) {
-  struct Case {
-    std::string message;
-    const char* digest;
-  };
-  const Case cases[] = {
-      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      // 56 bytes: the length no longer fits the first block.
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {std::string(1000000, 'a'),
-       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-  };
-  for (const Case& c : cases) {
-    Sha256 whole;
-    whole.Update(c.message.data(), c.message.size());
-    EXPECT_EQ(whole.Hex(), c.digest) << c.message.size() << " bytes";
-    // Fed in uneven pieces, the digest is the same.
-    Sha256 pieces;
-    for (std::size_t at = 0, step = 1; at < c.message.size();
-         at += step, step = step * 3 % 97 + 1) {
-      pieces.Update(c.message.data() + at, std::min(step, c.message.size() - at));
-    }
-    EXPECT_EQ(pieces.Hex(), c.digest) << c.message.size() << " bytes in pieces";
-  }
+  return hex;
 }
 
 class GoldenOutputTest : public ::testing::TestWithParam<Golden> {
@@ -155,26 +96,24 @@ class GoldenOutputTest : public ::testing::TestWithParam<Golden> {
 TEST_P(GoldenOutputTest, SupBytesAsRecorded) {
   const Golden& golden = GetParam();
   const fs::path script = dir_ / golden.script;
-  const fs::path log = dir_ / "log.txt";
   if (std::string(golden.script) == kBenchScript) {
     const fs::path generator = SharedDir() / "bench" / "gen_script.py";
-    ASSERT_EQ(RunProgram({"python3", generator.string(), kBenchEvents, script.string()}, log), 0)
-        << ReadText(log);
+    const auto made =
+        RunProgram("/usr/bin/python3", {generator.string(), kBenchEvents, script.string()}, dir_);
+    ASSERT_EQ(made.status, 0) << made.err;
   } else {
     const fs::path source = SharedDir() / "corpus" / golden.script;
     ASSERT_TRUE(fs::is_regular_file(source)) << source << " is missing from the corpus";
     fs::copy_file(source, script);
   }
-  const int status = RunProgram({kKelpie, script.string()}, log);
-  if (status != 0) {
-    const std::string output = ReadText(log);
-    FAIL() << "kelpie " << golden.script << " exited with " << status << "; its last output:\n"
-           << output.substr(output.size() - std::min<std::size_t>(output.size(), 2000));
-  }
+  const auto run = RunProgram(kKelpie, {script.string()}, dir_);
+  ASSERT_EQ(run.status, 0) << "kelpie " << golden.script << "; its last output:\n"
+                           << run.err.substr(run.err.size() -
+                                             std::min<std::size_t>(run.err.size(), 2000));
   fs::path sup = script;
   sup.replace_extension(".sup");
   ASSERT_TRUE(fs::is_regular_file(sup));
-  EXPECT_EQ(FileSha256(sup), golden.sha256)
+  EXPECT_EQ(Sha256Hex(ReadFile(sup)), golden.sha256)
       << golden.script << ": the .sup differs from the recorded one. If the change is "
       << "intended, put the new digest (left) on its line in kGolden.";
 }

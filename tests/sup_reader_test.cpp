@@ -39,13 +39,12 @@ Bytes TwoPictures() {
   table.red[1] = 255;
   table.alpha[1] = 128;
   auto rle = std::make_unique<RleBuffer>();
-  Console console;
-  EXPECT_TRUE(EncodeRle(image, table, *rle, console));
+  EXPECT_TRUE(EncodeRle(image, table, *rle));
   Bytes out;
-  AppendDisplaySets(PicturePlacement{100, 200, 3, 2, 1000, 2000}, PlayRes{1920, 1080}, table, *rle,
-                    out);
-  AppendDisplaySets(PicturePlacement{100, 200, 3, 2, 3000, 4000}, PlayRes{1920, 1080}, table, *rle,
-                    out);
+  AppendDisplaySets(PicturePlacement{100, 200, 3, 2, 1000, 2000}, pgs::VideoSize{1920, 1080}, table,
+                    *rle, out);
+  AppendDisplaySets(PicturePlacement{100, 200, 3, 2, 3000, 4000}, pgs::VideoSize{1920, 1080}, table,
+                    *rle, out);
   EXPECT_EQ(out.size(), 2 * kPictureSize);
   return out;
 }
@@ -262,7 +261,6 @@ TEST(SupReaderTest, DecodesWhatTheEncoderWrites) {
   }
   table.entryCount = 255;
   auto rle = std::make_unique<RleBuffer>();
-  Console console;
   for (int round = 0; round < 200; ++round) {
     const int width = round < 190 ? 1 + static_cast<int>(random() % 80) : 16383 + round;
     const int height = 1 + static_cast<int>(random() % 8);
@@ -283,7 +281,7 @@ TEST(SupReaderTest, DecodesWhatTheEncoderWrites) {
     }
     WorkImage image;
     LoadRgbaPixels(width, height, rgba.data(), image);
-    ASSERT_TRUE(EncodeRle(image, table, *rle, console));
+    ASSERT_TRUE(EncodeRle(image, table, *rle));
     std::vector<std::uint8_t> indexes;
     SupError error;
     ASSERT_TRUE(DecodeRle(rle->bytes, static_cast<std::size_t>(rle->rleLength), width, height,

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "driver/event_grouper.h"
+#include "driver/reporter.h"
 #include "driver/script_reader.h"
 #include "platform/bitmap.h"
 #include "platform/script_file.h"

@@ -12,7 +12,6 @@
 
 #include "colour/pixel_buffer.h"
 #include "colour/quantiser.h"
-#include "platform/console.h"
 #include "tools/raw_picture_file.h"
 
 int main(int argc, char** argv) {
@@ -33,7 +32,8 @@ int main(int argc, char** argv) {
   }
 
   auto quantiser = std::make_unique<kelpie::Quantiser>();
-  kelpie::Console console;
-  kelpie::QuantiseImage(image, *quantiser, console);
+  const kelpie::LearningFigures figures = kelpie::QuantiseImage(image, *quantiser);
+  std::fprintf(stderr, "beginning 1D learning: initial radius=%d\n", figures.initialRadius);
+  std::fprintf(stderr, "finished 1D learning: final alpha=%f !\n", figures.finalAlpha);
   return kelpie::tools::WriteRawPicture("kelpie-quantise", argv[4], image.pixels) ? 0 : 1;
 }

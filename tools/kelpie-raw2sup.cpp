@@ -21,6 +21,7 @@
 #include "colour/colour_table.h"
 #include "colour/pixel_buffer.h"
 #include "colour/quantiser.h"
+#include "driver/reporter.h"
 #include "pgs/display_set_writer.h"
 #include "pgs/rle_encoder.h"
 #include "platform/console.h"
@@ -107,19 +108,29 @@ int main(int argc, char** argv) {
   }
 
   Console console;
+  Reporter reporter(console);
   WorkImage image;
   auto table = std::make_unique<ColourTable>();
   auto quantiser = std::make_unique<Quantiser>();
   auto rle = std::make_unique<RleBuffer>();
-  std::int32_t imageNumber = 0;
   std::vector<std::uint8_t> segments;
 
   LoadRgbaPixels(width, height, raw.data(), image);
   bool written = false;
-  if (CountColours(image, *table, *quantiser, imageNumber, console).ok &&
-      EncodeRle(image, *table, *rle, console)) {
+  // The program's console lines for the picture: the learning figures when
+  // it is reduced, then its colour line or the colour error, then the size
+  // error if its data do not fit one object.
+  const ColourCount count = CountColours(image, *table, *quantiser);
+  if (count.quantised) reporter.Learning(count.learning);
+  if (!count.ok) {
+    reporter.ColourError();
+  } else {
+    reporter.Colours(image.width, image.height, count.entryCount);
+    if (!EncodeRle(image, *table, *rle)) reporter.TooComplicated(rle->rleLength);
+  }
+  if (count.ok && FitsOneObject(*rle)) {
     const PicturePlacement placement{posX, posY, image.width, image.height, start, end};
-    const PlayRes video{videoWidth, videoHeight};
+    const pgs::VideoSize video{videoWidth, videoHeight};
     const DisplaySetStatus status = AppendDisplaySets(placement, video, *table, *rle, segments);
     if (status == DisplaySetStatus::kPictureTooLarge) {
       std::fprintf(stderr, "kelpie-raw2sup: a %dx%d picture does not fit the 16-bit size fields\n",

@@ -11,7 +11,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-ipafont-gothic
   libpng-dev libavcodec-dev libavutil-dev libuchardet-dev
   libgtest-dev libbenchmark-dev libass-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libssl-dev
   python3 time
 )
 
