@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform/script_file.h"
 
@@ -70,12 +65,10 @@ TEST(ScriptReaderTest, PlainDialogueLine) {
 }
 
 TEST(ScriptReaderTest, OtherLinesAreIgnored) {
-  for (const char* line :
-       {"", "[Events]", "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect",
-        "Comment: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello",
-        "dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello",
-        " Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello", "playresx: 1920",
-        "PlayResZ: 1920", "Dialogue", "PlayRes", "Style: Default,Arial,20,&H00FFFFFF"}) {
+  for (const char* line : {"", "Comment: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello",
+                           "dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello",
+                           " Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello",
+                           "playresx: 1920", "PlayResZ: 1920", "Dialogue"}) {
     PlayRes res;
     Result r = Read(line, res);
     EXPECT_EQ(r.kind, LineKind::kIgnored) << line;
@@ -197,13 +190,6 @@ TEST(ScriptReaderTest, UnusableDialogueLinesAreSkippedWithTheirReason) {
   EXPECT_EQ(r.event.end, 47674180);
 }
 
-TEST(ScriptReaderTest, EndTimeLimitMatchesTheStreamClock) {
-  // trunc(e * 90.09) must fit 32 bits; the limit is the largest e for which it does.
-  EXPECT_LE(static_cast<std::uint64_t>(static_cast<double>(kMaxEndMs) * 90.09), 0xFFFFFFFFu);
-  EXPECT_GT(static_cast<std::uint64_t>(static_cast<double>(kMaxEndMs + 1) * 90.09), 0xFFFFFFFFu);
-  EXPECT_EQ(kMaxEndMs, 47674184);
-}
-
 TEST(ScriptReaderTest, Position) {
   struct Case {
     const char* text;
@@ -214,23 +200,17 @@ TEST(ScriptReaderTest, Position) {
       {"{\\an8\\pos(10,20)}Hi", 10, 20},
       // The numbers after "\pos(", not after the block's first '('.
       {"{\\fad(200,200)\\pos(100,600)}Hi", 100, 600},
-      {"{\\move(1,2,3,4)\\pos(5,6)}Hi", 5, 6},
       // Fractions are truncated toward zero.
       {"{\\pos(100.7,-20.9)}Hi", 100, -20},
-      {"{\\pos(-0.5,.5)}Hi", 0, 0},
-      {"{\\pos( 5 , 6 )}Hi", 5, 6},
-      {"{\\pos(-30,+40)}Hi", -30, 40},
+      {"{\\pos( -30 , +40 )}Hi", -30, 40},
       // The first "\pos" of the first block counts.
       {"{\\pos(1,2)\\pos(3,4)}Hi", 1, 2},
       {"{\\b1}Hi{\\pos(1,2)}", 960, 1080},
       {"Hi{\\pos(1,2)}", 1, 2},  // the first block need not start the text
       // Not a position: defaults stay.
       {"{\\pos(1,x)}Hi", 960, 1080},
-      {"{\\pos(1)}Hi", 960, 1080},
       {"{\\pos(3000000000,1)}Hi", 960, 1080},
-      {"{pos(1,2)}Hi", 960, 1080},
       {"{\\move(1,2,3,4)}Hi", 960, 1080},
-      {"\\pos(1,2)Hi", 960, 1080},
   };
   for (const Case& c : cases) {
     PlayRes res{1920, 1080};
@@ -250,13 +230,10 @@ TEST(ScriptReaderTest, Colour) {
       {"{\\c&H0000FF&}Hi", 0xFFFF0000},    // blue, green, red: red
       {"{\\c&H80FF0000&}Hi", 0xFF0000FF},  // alpha byte dropped: opaque blue
       {"{\\1c&H00FF00&}Hi", 0xFF00FF00},
-      {"{\\c&H123456}Hi", 0xFF563412},
-      {"{\\c&Hc0ffee&}Hi", 0xFFEEFFC0},
-      {"{\\c&H1&}Hi", 0xFF010000},
+      {"{\\c&Hc0ffee}Hi", 0xFFEEFFC0},
       {"{\\c&H123456789&}Hi", 0xFF896745},  // of more digits the last eight count
       // Outline, shadow and secondary colours do not colour the text.
       {"{\\3c&H0000FF&}Hi", 0xFFFFFFFF},
-      {"{\\4c&H0000FF&\\2c&H00FF00&}Hi", 0xFFFFFFFF},
       {"{\\3c&H0000FF&\\c&H00FF00&}Hi", 0xFF00FF00},
       // The first of several colour tags counts.
       {"{\\c&HFF0000&\\1c&H0000FF&}Hi", 0xFF0000FF},
@@ -265,10 +242,8 @@ TEST(ScriptReaderTest, Colour) {
       {"{\\fnHelvetica\\c&H0000FF&}Hi", 0xFFFF0000},
       // Not a colour: the default stays.
       {"{\\c&H&}Hi", 0xFFFFFFFF},
-      {"{\\clip(0,0,10,10)}Hi", 0xFFFFFFFF},
       {"{\\c&h0000FF&}Hi", 0xFFFFFFFF},
       {"{\\b1}Hi{\\c&H0000FF&}", 0xFFFFFFFF},  // only the first block is read
-      {"\\c&H0000FF&Hi", 0xFFFFFFFF},
   };
   for (const Case& c : cases) {
     Result r = Read(Dialogue(c.text));
@@ -285,7 +260,6 @@ TEST(ScriptReaderTest, TextProper) {
   const Case cases[] = {
       // Every "\N" is a line break (a space, then the line feed).
       {"One\\NTwo", "One \nTwo"},
-      {"One\\NTwo\\NThree", "One \nTwo \nThree"},
       {"Ends with a break\\N", "Ends with a break \n"},
       // "\n" is a space, "\h" a no-break space; other backslashes stay.
       {"soft\\nbreak", "soft break"},
@@ -298,26 +272,20 @@ TEST(ScriptReaderTest, TextProper) {
       {"{\\b1}Bold{\\b0} text", "Bold text"},
       {"Before{\\i1}after", "Beforeafter"},
       {"{\\k20}Ka{\\k30}ra{\\k40}o{\\k10}ke", "Karaoke"},
-      {"Line{ an inline comment }end", "Lineend"},
       {"{\\pos(1,2)}One\\N{\\c&HFF&}Two", "One \nTwo"},
       // A '{' without a '}' after it is a literal, and so is the rest.
       {"a{b", "a{b"},
       {"{\\b1}x{y\\Nz", "x{y \nz"},
-      {"a}b", "a}b"},
       {"{a{b}c", "c"},  // a block ends at its first '}'
       // Drawings, from "\p<n>" with n > 0 up to "\p0", are removed.
       {"{\\p1}m 0 0 l 100 0 100 100 l 0 100{\\p0}After", "After"},
       {"{\\pos(10,20)\\p1}m 0 0 l 1 1", ""},
       {"Before{\\p2}m 0 0 l 1 1{\\p0} after", "Before after"},
-      {"{\\p1\\p0}Text", "Text"},
       {"{\\p-1}Text", "Text"},
-      {"{\\p0}Text", "Text"},
       {"{\\p1}m 0 0{\\b1}still drawing{\\p0\\b0}done", "done"},
       {"{\\p1}m 0 0 {open", ""},
       // "\pos" and "\pbo" are not the drawing tag.
-      {"{\\pos(10,20)}Text", "Text"},
       {"{\\pbo5}Text", "Text"},
-      {"{\\p}Text", "Text"},
       {"日本語の{\\c&H00FF00&}字幕", "日本語の字幕"},
   };
   for (const Case& c : cases) EXPECT_EQ(TextOf(c.text), c.proper) << c.text;
@@ -361,54 +329,6 @@ TEST(ScriptReaderTest, NulByteEndsTheLine) {
   EXPECT_EQ(r.warning, "");
   r = Read("Dialog\0e: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hi"s);
   EXPECT_EQ(r.kind, LineKind::kIgnored);
-}
-
-class ScriptFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("kelpie_script_file_" + std::to_string(::getpid()) + ".ass");
-  }
-  void TearDown() override { std::filesystem::remove(path_); }
-
-  std::vector<std::string> Lines(const std::string& bytes) {
-    std::ofstream(path_, std::ios::binary) << bytes;
-    ScriptFile file;
-    EXPECT_TRUE(file.Open(path_.string()));
-    std::vector<std::string> lines;
-    std::string line;
-    while (file.NextLine(&line)) {
-      lines.push_back(line);
-      EXPECT_EQ(file.line_number(), static_cast<long>(lines.size()));
-    }
-    EXPECT_EQ(file.read_error(), 0);
-    return lines;
-  }
-
-  std::filesystem::path path_;
-};
-
-TEST_F(ScriptFileTest, LinesWithoutTheirEnds) {
-  using Lines_ = std::vector<std::string>;
-  using namespace std::string_literals;
-  // A byte-order mark is skipped at the start only; CR LF and LF both end a
-  // line; a last line without a line end is still a line.
-  EXPECT_EQ(Lines("\xEF\xBB\xBF[Script Info]\r\nPlayResX: 1920\r\n\xEF\xBB\xBFx\nlast"),
-            (Lines_{"[Script Info]", "PlayResX: 1920", "\xEF\xBB\xBFx", "last"}));
-  EXPECT_EQ(Lines(""), Lines_{});
-  EXPECT_EQ(Lines("\n\r\n"), (Lines_{"", ""}));
-  // A lone CR inside a line stays; a NUL byte is passed on to the reader.
-  EXPECT_EQ(Lines("a\rb\r\nc\0d\n"s), (Lines_{"a\rb", "c\0d"s}));
-  // Lines of any length are read whole.
-  const std::string long_line(200000, 'x');
-  EXPECT_EQ(Lines("short\n" + long_line + "\r\nend\n"), (Lines_{"short", long_line, "end"}));
-}
-
-TEST_F(ScriptFileTest, OpenFailures) {
-  ScriptFile missing;
-  EXPECT_FALSE(missing.Open(path_.string()));
-  ScriptFile directory;
-  EXPECT_FALSE(directory.Open(std::filesystem::temp_directory_path().string()));
 }
 
 // Real scripts from elsewhere, read line by line: how many events each gives
