@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "pgs/pgs_format.h"
+
 namespace kelpie {
 
 std::string FormatTime(std::int32_t ms) {
@@ -38,6 +40,10 @@ void Reporter::CantWrite(const std::string& path, const std::string& reason) {
   console_.Err("can't write %s: %s\n", path.c_str(), reason.c_str());
 }
 
+void Reporter::OutOfMemoryDrawing(const std::string& path, long line) {
+  console_.Err("out of memory while drawing %s:%ld\n", path.c_str(), line);
+}
+
 void Reporter::Finished() {
   console_.Err("finished\n");
 }
@@ -63,25 +69,23 @@ void Reporter::ColourError() {
   console_.WaitForKey();
 }
 
-void Reporter::TooComplicated(std::int32_t dataLength) {
-  console_.Out("Error: subtitle picture is very complicated. (%d byte)\n", dataLength);
-  console_.Out("       It should be less than 65537 bytes.\n");
+void Reporter::TooManyPixels(std::int64_t width, std::int64_t height, std::int32_t startMs,
+                             std::int32_t endMs) {
+  console_.Out(
+      "Error: subtitle picture from %s to %s is %lld x %lld pixels, more than the %lld a player "
+      "holds in one object; left out\n",
+      FormatTime(startMs).c_str(), FormatTime(endMs).c_str(), static_cast<long long>(width),
+      static_cast<long long>(height), static_cast<long long>(pgs::kMaxPlayerObjectPixels));
   console_.WaitForKey();
 }
 
-void Reporter::TooLarge(std::int64_t width, std::int64_t height, std::int64_t posX,
-                        std::int64_t posY, std::int32_t startMs, std::int32_t endMs) {
-  console_.Err(
-      "picture of %lld x %lld pixels at (%lld, %lld) from %s to %s is too large for the "
-      "stream; left out\n",
-      static_cast<long long>(width), static_cast<long long>(height), static_cast<long long>(posX),
-      static_cast<long long>(posY), FormatTime(startMs).c_str(), FormatTime(endMs).c_str());
-}
-
-void Reporter::NotWritten(std::int32_t width, std::int32_t height, std::int32_t startMs,
-                          std::int32_t endMs) {
-  console_.Err("picture of %d x %d pixels from %s to %s does not fit one object; left out\n", width,
-               height, FormatTime(startMs).c_str(), FormatTime(endMs).c_str());
+void Reporter::TooMuchData(std::int64_t dataLength, std::int32_t startMs, std::int32_t endMs) {
+  console_.Out(
+      "Error: subtitle picture from %s to %s is very complicated (%lld bytes of object data, "
+      "more than the %d a player holds); left out\n",
+      FormatTime(startMs).c_str(), FormatTime(endMs).c_str(), static_cast<long long>(dataLength),
+      pgs::kMaxPlayerObjectData);
+  console_.WaitForKey();
 }
 
 void Reporter::PictureEnd(std::int64_t posX, std::int64_t posY) {

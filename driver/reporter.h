@@ -33,6 +33,8 @@ class Reporter {
   // "can't read <path>: <reason>" and "can't write <path>: <reason>".
   void CantRead(const std::string& path, const std::string& reason);
   void CantWrite(const std::string& path, const std::string& reason);
+  // "out of memory while drawing <path>:<line>".
+  void OutOfMemoryDrawing(const std::string& path, long line);
   void Finished();
 
   // The progress of one picture, in this order: PictureStart, then what the
@@ -41,17 +43,13 @@ class Reporter {
   void Learning(const LearningFigures& figures);
   // The colour line; numbers the picture.
   void Colours(std::int32_t width, std::int32_t height, std::int32_t entryCount);
-  // The colour error and the size error (data too long for one object), each
-  // followed by the key wait. These two messages keep their historical
-  // wording, which users' scripts may look for.
+  // Pictures left out, each message followed by the key wait: the colour
+  // error (its wording kept as it always was, for anyone who looks for it),
+  // and pictures that pass what a player holds in pixels or in object data.
   void ColourError();
-  void TooComplicated(std::int32_t dataLength);
-  // A picture whose size or position the stream cannot hold.
-  void TooLarge(std::int64_t width, std::int64_t height, std::int64_t posX, std::int64_t posY,
-                std::int32_t startMs, std::int32_t endMs);
-  // A picture whose display sets the writer refused.
-  void NotWritten(std::int32_t width, std::int32_t height, std::int32_t startMs,
-                  std::int32_t endMs);
+  void TooManyPixels(std::int64_t width, std::int64_t height, std::int32_t startMs,
+                     std::int32_t endMs);
+  void TooMuchData(std::int64_t dataLength, std::int32_t startMs, std::int32_t endMs);
   void PictureEnd(std::int64_t posX, std::int64_t posY);
 
  private:

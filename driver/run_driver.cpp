@@ -2,9 +2,9 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
-#include "driver/event_grouper.h"
 #include "driver/pipeline.h"
 #include "driver/reporter.h"
 #include "driver/script_reader.h"
@@ -26,6 +26,26 @@ void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Repor
 }
 
 }  // namespace
+
+std::vector<SubtitleEvent> ReadEvents(ScriptFile& script, const std::string& scriptPath,
+                                      Reporter& reporter) {
+  std::vector<SubtitleEvent> events;
+  PlayRes playRes;
+  SubtitleEvent event;
+  std::string line;
+  std::string warning;
+  ReportFileWarnings(script, scriptPath, reporter);
+  while (script.NextLine(&line)) {
+    ReportFileWarnings(script, scriptPath, reporter);
+    const LineKind kind = ReadScriptLine(line, playRes, &event, &warning);
+    if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
+    if (kind == LineKind::kEvent) {
+      event.line = script.line_number();
+      events.push_back(std::move(event));
+    }
+  }
+  return events;
+}
 
 bool OutputPathFor(const std::string& scriptPath, std::string& supPath) {
   const std::size_t slash = scriptPath.rfind('/');
@@ -65,32 +85,30 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     face = ownFace.get();
   }
 
-  Pipeline pipeline(*face, out, reporter);
-  PlayRes playRes;
-  EventGrouper grouper;
-  std::vector<SubtitleEvent> group;
-  SubtitleEvent event;
-  std::string line;
-  std::string warning;
-  ReportFileWarnings(script, scriptPath, reporter);
-  while (!out.failed() && script.NextLine(&line)) {
-    ReportFileWarnings(script, scriptPath, reporter);
-    const LineKind kind = ReadScriptLine(line, playRes, &event, &warning);
-    if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
-    // A group is complete when an event with other times arrives; it is
-    // drawn with the play resolution in force at that moment.
-    if (kind == LineKind::kEvent && grouper.Add(std::move(event), &group)) {
-      pipeline.WriteGroup(group, playRes);
-    }
-  }
-  // The last group; a script without dialogue writes an empty ".sup".
-  if (!out.failed() && grouper.Finish(&group)) pipeline.WriteGroup(group, playRes);
-
+  // The whole script is read first: which pictures are made depends on every
+  // line's time. Memory grows with the script's text, not its pictures.
+  std::vector<SubtitleEvent> events = ReadEvents(script, scriptPath, reporter);
   if (script.read_error() != 0) {
     reporter.CantRead(scriptPath, std::strerror(script.read_error()));
     out.Discard();
     return 1;
   }
+
+  const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
+  Pipeline pipeline(plan, *face, out, reporter);
+  for (const Stretch& stretch : plan.timeline.stretches) {
+    if (out.failed()) break;
+    try {
+      pipeline.WriteStretch(stretch);
+    } catch (const std::bad_alloc&) {
+      // The one place a failed allocation is caught while drawing: the run
+      // stops, names the line, and leaves no stream.
+      reporter.OutOfMemoryDrawing(scriptPath, plan.events[stretch.lines.front()].line);
+      out.Discard();
+      return 1;
+    }
+  }
+
   if (!out.Close()) {
     reporter.CantWrite(out.path(), out.error());
     out.Discard();

@@ -6,9 +6,13 @@
 #define KELPIE_DRIVER_RUN_DRIVER_H_
 
 #include <string>
+#include <vector>
 
+#include "driver/reporter.h"
 #include "platform/console.h"
+#include "platform/script_file.h"
 #include "platform/text_face.h"
+#include "render/subtitle_event.h"
 
 namespace kelpie {
 
@@ -29,6 +33,12 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
 // (the file name before its last '.') and ".sup". Returns false when the
 // file name's extension is not exactly ".ass" (case matters).
 bool OutputPathFor(const std::string& scriptPath, std::string& supPath);
+
+// Reads every line of `script` (opened from `scriptPath`), reporting what the
+// reader warns about, and returns its dialogue lines in script order with
+// their line numbers. A read error stops it; script.read_error() tells.
+std::vector<SubtitleEvent> ReadEvents(ScriptFile& script, const std::string& scriptPath,
+                                      Reporter& reporter);
 
 }  // namespace kelpie
 

@@ -168,6 +168,7 @@ void ReadPosition(std::string_view block, SubtitleEvent* event) {
   if (!Expect(block, &pos, ',') || !ReadCoordinate(block, &pos, &y)) return;
   event->x = x;
   event->y = y;
+  event->positioned = true;
 }
 
 // "\c&H<bbggrr>" or "\1c&H<bbggrr>": the first such tag of the block sets the
@@ -284,6 +285,8 @@ LineKind ReadDialogue(std::string_view line, const PlayRes& play_res, SubtitleEv
   event->x = play_res.x / 2;
   event->y = play_res.y;
   event->colour = 0xFFFFFFFF;
+  event->positioned = false;
+  event->playRes = play_res;
   ReadText(line.substr(text_start), event);
   return LineKind::kEvent;
 }

@@ -17,7 +17,8 @@ namespace kelpie {
 
 // Limits on what the reader accepts.
 constexpr std::int32_t kMinPlayRes = 1;
-constexpr std::int32_t kMaxPlayRes = 16383;
+// No player or decoder holds a larger video.
+constexpr std::int32_t kMaxPlayRes = 8192;
 // The stream stamps an end time e (ms) as trunc(e * 90.09) in 32 bits, so the
 // last end time that fits is 47,674,184 ms (13:14:34.184).
 constexpr std::int64_t kMaxEndMs = 47674184;

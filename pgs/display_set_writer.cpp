@@ -1,5 +1,6 @@
 #include "pgs/display_set_writer.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 
@@ -56,14 +57,48 @@ class SegmentSink {
     Put8(static_cast<std::uint32_t>(objectCount));
   }
 
-  void Window(std::uint32_t pts, std::uint32_t dts, const PicturePlacement& placement) {
-    Header(SegmentType::kWindow, pts, dts, pgs::kWindowPayloadSize);
-    Put8(1);  // one window
-    Put8(pgs::kWindowId);
-    Put16(static_cast<std::uint32_t>(placement.posX));
-    Put16(static_cast<std::uint32_t>(placement.posY));
-    Put16(static_cast<std::uint32_t>(placement.width));
-    Put16(static_cast<std::uint32_t>(placement.height));
+  void Windows(std::uint32_t pts, std::uint32_t dts, std::span<const PictureObject> objects) {
+    const int count = static_cast<int>(objects.size());
+    Header(SegmentType::kWindow, pts, dts, pgs::kWindowCountSize + pgs::kWindowEntrySize * count);
+    Put8(static_cast<std::uint32_t>(count));
+    for (int k = 0; k < count; ++k) {
+      Put8(WindowId(k, count));
+      Put16(static_cast<std::uint32_t>(objects[k].posX));
+      Put16(static_cast<std::uint32_t>(objects[k].posY));
+      Put16(static_cast<std::uint32_t>(objects[k].width));
+      Put16(static_cast<std::uint32_t>(objects[k].height));
+    }
+  }
+
+  // The object's run-length data in as many segments as it takes: the first
+  // with the data length and the picture size, later ones with only the id,
+  // version and sequence flag; all with the same stamps.
+  void Object(std::uint32_t pts, std::uint32_t dts, std::uint16_t id, const PictureObject& object) {
+    std::int32_t done = std::min(object.length, pgs::kMaxObjectData);
+    std::uint8_t flags = pgs::kFirstFragment | (done == object.length ? pgs::kLastFragment : 0);
+    Header(SegmentType::kObject, pts, dts, pgs::kObjectHeadSize + done);
+    Put16(id);
+    Put8(pgs::kObjectVersion);
+    Put8(flags);
+    Put24(static_cast<std::uint32_t>(pgs::kObjectPictureSizeSize + object.length));
+    Put16(static_cast<std::uint32_t>(object.width));
+    Put16(static_cast<std::uint32_t>(object.height));
+    PutBytes(object.data, static_cast<std::size_t>(done));
+    while (done < object.length) {
+      const std::int32_t part = std::min(object.length - done, pgs::kMaxContinuedObjectData);
+      flags = done + part == object.length ? pgs::kLastFragment : 0;
+      Header(SegmentType::kObject, pts, dts, pgs::kObjectFragmentHeadSize + part);
+      Put16(id);
+      Put8(pgs::kObjectVersion);
+      Put8(flags);
+      PutBytes(object.data + done, static_cast<std::size_t>(part));
+      done += part;
+    }
+  }
+
+  // A single object sits in window 1; two sit in windows 0 and 1.
+  static std::uint8_t WindowId(int k, int count) {
+    return count == 1 ? pgs::kWindowId : static_cast<std::uint8_t>(k);
   }
 
  private:
@@ -95,36 +130,43 @@ YCrCb ToYCrCb(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   return out;
 }
 
-DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const pgs::VideoSize& video,
-                                   const ColourTable& table, const RleBuffer& rle,
+DisplaySetStatus AppendDisplaySets(std::int32_t startMs, std::int32_t endMs,
+                                   const pgs::VideoSize& video, const ColourTable& table,
+                                   std::span<const PictureObject> objects,
                                    std::vector<std::uint8_t>& out) {
-  if (rle.rleLength < 0 || rle.rleLength > pgs::kMaxObjectData) {
-    return DisplaySetStatus::kObjectDataTooLong;
-  }
-  if (placement.width < 0 || placement.width > 0xFFFF || placement.height < 0 ||
-      placement.height > 0xFFFF) {
-    return DisplaySetStatus::kPictureTooLarge;
+  const int count = static_cast<int>(objects.size());
+  if (count < 1 || count > pgs::kMaxObjects) return DisplaySetStatus::kBadObjectCount;
+  for (const PictureObject& o : objects) {
+    if (o.length < 0 || o.length > pgs::kMaxPlayerObjectData) {
+      return DisplaySetStatus::kObjectDataTooLong;
+    }
+    if (o.width < 0 || o.width > 0xFFFF || o.height < 0 || o.height > 0xFFFF) {
+      return DisplaySetStatus::kPictureTooLarge;
+    }
   }
   assert(table.entryCount >= 0 && table.entryCount <= pgs::kMaxPaletteEntries);
 
-  const std::uint32_t p0 = TimeStamp(placement.start);
-  const std::uint32_t p1 = TimeStamp(placement.end);
-  const std::uint32_t decode0 = p0 - pgs::kDecodeLead;
-  const std::uint32_t object0 = p0 - pgs::kObjectLead;
-  const std::uint32_t window0 = p0 - pgs::kWindowLead;
-  const std::uint32_t window1 = p1 - pgs::kWindowLead;
+  const std::uint32_t p0 = TimeStamp(startMs);
+  const std::uint32_t p1 = TimeStamp(endMs);
+  const std::uint32_t decode0 = StampBefore(p0, pgs::kDecodeLead);
+  const std::uint32_t object0 = StampBefore(p0, pgs::kObjectLead);
+  const std::uint32_t window0 = StampBefore(p0, pgs::kWindowLead);
+  const std::uint32_t window1 = StampBefore(p1, pgs::kWindowLead);
 
   SegmentSink sink(out);
-  // Show: composition, window, palette, object, end.
-  sink.Header(SegmentType::kComposition, p0, decode0, pgs::kShowCompositionPayloadSize);
-  sink.CompositionHead(video, pgs::kShowCompositionNumber, pgs::kCompositionStateEpochStart, 1);
-  sink.Put16(pgs::kObjectId);
-  sink.Put8(pgs::kWindowId);
-  sink.Put8(pgs::kObjectNotCropped);
-  sink.Put16(static_cast<std::uint32_t>(placement.posX));
-  sink.Put16(static_cast<std::uint32_t>(placement.posY));
+  // Show: composition, windows, palette, objects, end.
+  sink.Header(SegmentType::kComposition, p0, decode0,
+              pgs::kCompositionHeadSize + pgs::kCompositionObjectSize * count);
+  sink.CompositionHead(video, pgs::kShowCompositionNumber, pgs::kCompositionStateEpochStart, count);
+  for (int k = 0; k < count; ++k) {
+    sink.Put16(static_cast<std::uint32_t>(pgs::kObjectId + k));
+    sink.Put8(SegmentSink::WindowId(k, count));
+    sink.Put8(pgs::kObjectNotCropped);
+    sink.Put16(static_cast<std::uint32_t>(objects[k].posX));
+    sink.Put16(static_cast<std::uint32_t>(objects[k].posY));
+  }
 
-  sink.Window(window0, decode0, placement);
+  sink.Windows(window0, decode0, objects);
 
   sink.Header(SegmentType::kPalette, decode0, 0,
               pgs::kPaletteHeadSize + pgs::kPaletteEntrySize * table.entryCount);
@@ -139,23 +181,26 @@ DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const pgs:
     sink.Put8(table.alpha[i]);
   }
 
-  sink.Header(SegmentType::kObject, object0, decode0, pgs::kObjectHeadSize + rle.rleLength);
-  sink.Put16(pgs::kObjectId);
-  sink.Put8(pgs::kObjectVersion);
-  sink.Put8(pgs::kFirstAndLastFragment);
-  sink.Put24(static_cast<std::uint32_t>(pgs::kObjectPictureSizeSize + rle.rleLength));
-  sink.Put16(static_cast<std::uint32_t>(placement.width));
-  sink.Put16(static_cast<std::uint32_t>(placement.height));
-  sink.PutBytes(rle.bytes, static_cast<std::size_t>(rle.rleLength));
-
+  for (int k = 0; k < count; ++k) {
+    sink.Object(object0, decode0, static_cast<std::uint16_t>(pgs::kObjectId + k), objects[k]);
+  }
   sink.Header(SegmentType::kEnd, object0, 0, 0);
 
-  // Clear: composition without objects, window, end.
+  // Clear: composition without objects, windows, end.
   sink.Header(SegmentType::kComposition, p1, window1, pgs::kClearCompositionPayloadSize);
   sink.CompositionHead(video, pgs::kClearCompositionNumber, pgs::kCompositionStateNormal, 0);
-  sink.Window(window1, 0, placement);
+  sink.Windows(window1, 0, objects);
   sink.Header(SegmentType::kEnd, window1, 0, 0);
   return DisplaySetStatus::kWritten;
+}
+
+DisplaySetStatus AppendDisplaySets(const PicturePlacement& placement, const pgs::VideoSize& video,
+                                   const ColourTable& table, const RleBuffer& rle,
+                                   std::vector<std::uint8_t>& out) {
+  const PictureObject object{placement.posX,   placement.posY, placement.width,
+                             placement.height, rle.bytes,      rle.rleLength};
+  return AppendDisplaySets(placement.start, placement.end, video, table,
+                           std::span<const PictureObject>(&object, 1), out);
 }
 
 }  // namespace kelpie

@@ -115,11 +115,21 @@ constexpr int kObjectFragmentHeadSize = kObjectIdSize + kObjectVersionSize + kSe
 constexpr std::uint8_t kFirstFragment = 0x80;
 constexpr std::uint8_t kLastFragment = 0x40;
 constexpr std::uint8_t kFirstAndLastFragment = kFirstFragment | kLastFragment;
-// The run-length data that one object segment can carry besides its head.
+// The run-length data that one object segment can carry besides its head;
+// longer data continues in further segments, each carrying up to
+// kMaxContinuedObjectData bytes after its shorter head.
 constexpr int kMaxObjectData = kMaxPayloadSize - kObjectHeadSize;
 static_assert(kMaxObjectData == 65524);
+constexpr int kMaxContinuedObjectData = kMaxPayloadSize - kObjectFragmentHeadSize;
+static_assert(kMaxContinuedObjectData == 65531);
+// What players hold of one object: its run-length data and its pixels.
+constexpr std::int32_t kMaxPlayerObjectData = 1 << 20;
+constexpr std::int64_t kMaxPlayerObjectPixels = 4194304;  // 2048 x 2048
+// A composition shows at most two objects, each in a window of its own.
+constexpr int kMaxObjects = 2;
 
-// Ids used by the writer: one object, one window, one palette per picture.
+// Ids used by the writer: one palette per picture; one object in window 1,
+// or two objects 0 and 1 in windows 0 and 1.
 constexpr std::uint16_t kObjectId = 0;
 constexpr std::uint8_t kWindowId = 1;
 constexpr std::uint8_t kPaletteId = 0;

@@ -192,7 +192,7 @@ class RunCoder {
 bool FinishObject(std::int64_t length, RleBuffer& rle) {
   rle.rleLength = static_cast<std::int32_t>(
       std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
-  return FitsOneObject(rle);
+  return FitsPlayer(rle);
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ namespace kelpie {
 
 // Object data of the current picture. The run owns one and reuses it.
 struct RleBuffer {
-  static constexpr std::int32_t kCapacity = 67000;
-  static_assert(kCapacity > pgs::kMaxObjectData);
+  // Room for the largest object a player holds; longer data is only counted.
+  static constexpr std::int32_t kCapacity = pgs::kMaxPlayerObjectData + 64;
   std::uint8_t bytes[kCapacity] = {};
   // Length of the picture's object data in bytes. After a size error it is
   // the full length the data would have (saturated at INT32_MAX), which may
@@ -31,7 +31,7 @@ struct RleBuffer {
 std::uint8_t PixelIndex(const ColourTable& table, const std::uint8_t* rgba);
 
 // Encodes `image` against `table` into `rle`. Returns false when the data
-// exceeds what one object segment carries (pgs::kMaxObjectData bytes).
+// exceeds what a player holds of one object (pgs::kMaxPlayerObjectData bytes).
 // Runs longer than 16383 pixels are written as 16383-pixel runs followed by
 // the remainder; a row of zero width is just its end-of-line code.
 // Each pixel's index is found through a ColourIndex, once per run of equal
@@ -48,9 +48,9 @@ bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuf
 // picture, rleLength included; otherwise both are unfinished.
 ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle);
 
-// Whether the object data in `rle` fits one object segment.
-inline bool FitsOneObject(const RleBuffer& rle) {
-  return rle.rleLength <= pgs::kMaxObjectData;
+// Whether a player holds the object data in `rle`.
+inline bool FitsPlayer(const RleBuffer& rle) {
+  return rle.rleLength <= pgs::kMaxPlayerObjectData;
 }
 
 }  // namespace kelpie

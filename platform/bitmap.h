@@ -74,6 +74,8 @@ class ArgbBitmap {
 
   int width() const { return width_; }
   int height() const { return height_; }
+  // The memory its pixels hold, which may be more than the picture needs.
+  std::size_t memoryBytes() const { return pixels_.size() * sizeof(Argb); }
 
   void Clear(Argb value);
   // Makes the bitmap width x height with every pixel `value`, as a new bitmap

@@ -2,19 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <numeric>
 
 #include "render/shadow.h"
+#include "render/text_wrap.h"
 
 namespace kelpie {
 
 namespace {
 
-// Every text picture starts cleared to this in the single-event case.
-constexpr Argb kTransparentWhite = 0x00FFFFFF;
-
 // trunc() of a measure, in 64 bits. Measures are never near the limit; a
-// value beyond it (or not a number) becomes the limit (or 0), which every
-// size check then refuses.
+// value beyond it (or not a number) becomes the limit (or 0).
 std::int64_t Trunc(float v) {
   constexpr float kLimit = 1099511627776.0f;  // 2^40
   if (std::isnan(v)) return 0;
@@ -23,132 +22,116 @@ std::int64_t Trunc(float v) {
   return static_cast<std::int64_t>(v);  // conversion truncates toward zero
 }
 
-std::int64_t RaiseToZero(std::int64_t v) {
-  return std::max<std::int64_t>(v, 0);
-}
-
-// The text box of one event on the screen, in script pixels.
-struct PlacedText {
-  std::int64_t left = 0;
-  std::int64_t top = 0;
-  std::int64_t width = 0;
-  std::int64_t height = 0;
-  bool empty() const { return width <= 0 || height <= 0; }
-};
-
-PlacedText Place(const SubtitleEvent& event, const TextBox& box) {
-  PlacedText text;
-  text.width = Trunc(box.width);
-  text.height = Trunc(box.height);
-  text.left = event.x - Trunc(box.width / 2);
-  text.top = event.y - text.height;
-  return text;
-}
-
-bool FitsStream(const GroupPicture& p) {
-  return p.width <= kMaxPictureField && p.height <= kMaxPictureField &&
-         p.posX <= kMaxPictureField && p.posY <= kMaxPictureField &&
-         p.width * p.height * 4 <= kMaxCanvasBytes;
-}
-
-// Sets everything of `result` but its pixels.
-void Describe(GroupPicture::Kind kind, std::int64_t posX, std::int64_t posY, std::int64_t width,
-              std::int64_t height, GroupPicture& result) {
-  result.kind = kind;
-  result.posX = posX;
-  result.posY = posY;
-  result.width = width;
-  result.height = height;
-}
-
-void RenderSingle(const SubtitleEvent& event, TextFace& face, RenderScratch& scratch,
-                  GroupPicture& result) {
-  const TextBox box = face.Measure(event.text);
-  const std::int64_t width = Trunc(box.width);
-  const std::int64_t height = Trunc(box.height);
-  Describe(GroupPicture::Kind::kPicture, RaiseToZero(event.x + Trunc(-box.width / 2)),
-           RaiseToZero(event.y - height), width, height, result);
-  if (width <= 0 || height <= 0) {
-    result.kind = GroupPicture::Kind::kNothing;
-    return;
-  }
-  if (!FitsStream(result)) {
-    result.kind = GroupPicture::Kind::kTooLarge;
-    return;
-  }
-  result.picture.Reset(static_cast<int>(width), static_cast<int>(height), kTransparentWhite);
-  face.Draw(event.text, event.colour, result.picture);
-  ApplyShadow(result.picture, scratch.shadow);
-}
-
-void RenderSeveral(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
-                   RenderScratch& scratch, GroupPicture& result) {
-  // The canvas box starts from the screen's far corner and the origin, so it
-  // always reaches to the left of x = playRes.x and to the right of x = 0
-  // (likewise vertically), wherever the texts are.
-  std::int64_t minX = playRes.x;
-  std::int64_t minY = playRes.y;
-  std::int64_t maxX = 0;
-  std::int64_t maxY = 0;
-  std::vector<PlacedText> texts;
-  texts.reserve(group.size());
-  bool any = false;
-  for (const SubtitleEvent& event : group) {
-    const PlacedText text = Place(event, face.Measure(event.text));
-    texts.push_back(text);
-    // Repair: a text without a visible glyph (often only override tags)
-    // would otherwise stretch the canvas to its anchor.
-    if (text.empty()) continue;
-    any = true;
-    minX = std::min(minX, text.left);
-    minY = std::min(minY, text.top);
-    maxX = std::max(maxX, text.left + text.width);
-    maxY = std::max(maxY, text.top + text.height);
-  }
-
-  if (!any) {
-    Describe(GroupPicture::Kind::kNothing, 0, 0, 0, 0, result);
-    return;
-  }
-  Describe(GroupPicture::Kind::kPicture, RaiseToZero(minX), RaiseToZero(minY), maxX - minX,
-           maxY - minY, result);
-  if (!FitsStream(result)) {
-    result.kind = GroupPicture::Kind::kTooLarge;
-    return;
-  }
-  // Neither the canvas nor the text pictures are cleared: they start
-  // transparent black.
-  result.picture.Reset(static_cast<int>(result.width), static_cast<int>(result.height), 0);
-  for (std::size_t i = 0; i < group.size(); ++i) {
-    const PlacedText& text = texts[i];
-    if (text.empty()) continue;
-    ArgbBitmap& picture = scratch.text;
-    picture.Reset(static_cast<int>(text.width), static_cast<int>(text.height), 0);
-    face.Draw(group[i].text, group[i].colour, picture);
-    ApplyShadow(picture, scratch.shadow);
-    // Every box lies inside the canvas, so both offsets fit its 16-bit size.
-    result.picture.DrawOver(picture, static_cast<int>(text.left - minX),
-                            static_cast<int>(text.top - minY));
-  }
+// The number of lines of a text (lines are separated by line feeds; one at
+// the very end starts no line).
+std::int64_t LineCount(std::string_view text) {
+  std::int64_t n = 1 + std::count(text.begin(), text.end(), '\n');
+  if (!text.empty() && text.back() == '\n') --n;
+  return n;
 }
 
 }  // namespace
 
-void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
-                 RenderScratch& scratch, GroupPicture& result) {
-  if (group.size() == 1) {
-    RenderSingle(group.front(), face, scratch, result);
-  } else {
-    RenderSeveral(group, face, playRes, scratch, result);
+MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face) {
+  TextBox box = face.Measure(event.text);
+  if (Trunc(box.width) > event.playRes.x) {
+    event.text = WrapText(event.text, face, event.playRes.x);
+    box = face.Measure(event.text);
+  }
+  // Keep the lines the frame shows, plus one whose shadow may reach into it.
+  const std::int64_t lines = LineCount(event.text);
+  if (lines > 1 && Trunc(box.height) > event.playRes.y) {
+    const double lineHeight = static_cast<double>(box.height) / static_cast<double>(lines);
+    const std::int64_t keep =
+        static_cast<std::int64_t>(std::ceil(event.playRes.y / lineHeight)) + 1;
+    if (keep < lines) {
+      std::size_t at = 0;
+      for (std::int64_t dropped = 0; dropped < lines - keep; ++dropped) {
+        at = event.text.find('\n', at) + 1;
+      }
+      event.text.erase(0, at);
+      box = face.Measure(event.text);
+    }
+  }
+  MeasuredLine measured;
+  measured.width = Trunc(box.width);
+  measured.height = Trunc(box.height);
+  if (measured.empty()) return MeasuredLine{};
+  measured.left = event.x - Trunc(box.width / 2);
+  measured.top = event.y - measured.height;
+  return measured;
+}
+
+void DrawLine(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+              TextFace& face, RenderScratch& scratch, ArgbBitmap& picture) {
+  const bool whole = !box.cut;
+  ArgbBitmap& text = whole ? picture : scratch.text;
+  text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
+  face.Draw(event.text, event.colour, text);
+  ApplyShadow(text, scratch.shadow);
+  if (whole) return;
+  picture.Reset(box.width, box.height, 0);
+  for (int y = 0; y < box.height; ++y) {
+    const Argb* from = text.Row(box.cropTop + y) + box.cropLeft;
+    std::copy(from, from + box.width, picture.Row(y));
   }
 }
 
-GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face,
-                         const PlayRes& playRes) {
-  RenderScratch scratch;
-  GroupPicture result;
-  RenderGroup(group, face, playRes, scratch, result);
-  return result;
+Placement SpanOf(std::span<const Placement> boxes) {
+  std::int32_t left = std::numeric_limits<std::int32_t>::max();
+  std::int32_t top = left;
+  std::int32_t right = std::numeric_limits<std::int32_t>::min();
+  std::int32_t bottom = right;
+  for (const Placement& b : boxes) {
+    left = std::min(left, b.left);
+    top = std::min(top, b.top);
+    right = std::max(right, b.left + b.width);
+    bottom = std::max(bottom, b.top + b.height);
+  }
+  Placement span;
+  span.left = left;
+  span.top = top;
+  span.width = right - left;
+  span.height = bottom - top;
+  return span;
+}
+
+void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
+                    ArgbBitmap& canvas) {
+  canvas.Reset(span.width, span.height, 0);
+  for (const PlacedPicture& line : lines) {
+    canvas.DrawOver(*line.picture, line.box.left - span.left, line.box.top - span.top);
+  }
+}
+
+std::vector<int> SplitTopAndBottom(std::span<const Placement> boxes) {
+  std::vector<std::size_t> byTop(boxes.size());
+  std::iota(byTop.begin(), byTop.end(), 0);
+  std::sort(byTop.begin(), byTop.end(),
+            [&boxes](std::size_t a, std::size_t b) { return boxes[a].top < boxes[b].top; });
+  std::int64_t bestPixels = std::numeric_limits<std::int64_t>::max();
+  std::size_t bestCount = 0;  // boxes in the top group
+  std::int32_t bottomOfTop = std::numeric_limits<std::int32_t>::min();
+  std::vector<Placement> top;
+  for (std::size_t k = 1; k < byTop.size(); ++k) {
+    const Placement& last = boxes[byTop[k - 1]];
+    bottomOfTop = std::max(bottomOfTop, last.top + last.height);
+    top.push_back(last);
+    if (bottomOfTop > boxes[byTop[k]].top) continue;  // they share a row
+    std::vector<Placement> rest;
+    for (std::size_t j = k; j < byTop.size(); ++j) rest.push_back(boxes[byTop[j]]);
+    const Placement a = SpanOf(top);
+    const Placement b = SpanOf(rest);
+    const std::int64_t pixels = std::int64_t{a.width} * a.height + std::int64_t{b.width} * b.height;
+    if (pixels < bestPixels) {
+      bestPixels = pixels;
+      bestCount = k;
+    }
+  }
+  if (bestCount == 0) return {};
+  std::vector<int> group(boxes.size(), 1);
+  for (std::size_t k = 0; k < bestCount; ++k) group[byTop[k]] = 0;
+  return group;
 }
 
 }  // namespace kelpie

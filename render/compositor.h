@@ -1,66 +1,72 @@
-// Turns one group of events with equal times into one picture with its
-// screen position: each text measured, drawn in the subtitle face and given
-// its shadow, the texts placed on one picture that spans them all.
+// Pictures of subtitle lines and of the stretches of time that show them.
+// A line's text is measured (wrapped to its frame when too wide), drawn in
+// the subtitle face in the line's colour and given its shadow; a stretch's
+// picture lays the pictures of its lines, each at its placed box, on one
+// transparent picture that spans them all, later lines over earlier ones.
 #ifndef KELPIE_RENDER_COMPOSITOR_H_
 #define KELPIE_RENDER_COMPOSITOR_H_
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/bitmap.h"
 #include "platform/text_face.h"
+#include "render/placement.h"
 #include "render/shadow.h"
 #include "render/subtitle_event.h"
 
 namespace kelpie {
 
-// The largest picture the stream can carry: sizes and positions are 16-bit
-// fields, and no canvas may take more than 64 MiB of ARGB pixels.
-constexpr std::int64_t kMaxPictureField = 0xFFFF;
-constexpr std::int64_t kMaxCanvasBytes = std::int64_t{64} << 20;
-
-// The picture of one group, before colour reduction.
-struct GroupPicture {
-  enum class Kind {
-    kPicture,   // `picture` holds the group's pixels
-    kNothing,   // no event has a visible glyph; nothing to show
-    kTooLarge,  // width, height or position exceed the stream's fields, or the
-                // canvas would exceed kMaxCanvasBytes; no pixels were made
-  };
-  Kind kind = Kind::kNothing;
-  ArgbBitmap picture;  // only meaningful for kPicture
-  // Top-left corner on the screen, in script pixels, raised to 0. For a
-  // single event with nothing to draw, the anchor itself; for a larger group
-  // with nothing to draw, (0, 0).
-  std::int64_t posX = 0;
-  std::int64_t posY = 0;
-  // Size in pixels (also for kTooLarge, where no pixels were made).
+// A line's measured box where the anchor rule puts it, in script pixels: the
+// text's horizontal centre at the anchor's x, its bottom at the anchor's y.
+// Empty (0 x 0) for a text without a visible glyph.
+struct MeasuredLine {
+  std::int64_t left = 0;
+  std::int64_t top = 0;
   std::int64_t width = 0;
   std::int64_t height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
 };
 
-// Pictures and work memory that every group reuses, so that a run allocates
-// no more than its largest picture needs. Contents between groups mean
-// nothing.
+// Measures `event`'s text in `face`. A text line whose box would be wider
+// than the frame (event.playRes) is first wrapped (event.text is rewritten);
+// a text far taller than the frame loses lines from its top, keeping those
+// that the frame shows and one more, so that no picture is drawn that the
+// frame rule would mostly cut away.
+//   box = (x - trunc(W / 2), y - trunc(H), trunc(W), trunc(H))
+MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face);
+
+// Work memory that every line reuses. Contents between calls mean nothing.
 struct RenderScratch {
-  ArgbBitmap text;  // the text picture of one event of a group of several
+  ArgbBitmap text;  // a whole text picture before it is cut to its box
   ShadowScratch shadow;
 };
 
-// Measures and draws the events of `group` (REQUIRES: not empty) in `face`,
-// gives each text its shadow and places the texts on one picture.
-//   One event: the text picture, cleared to transparent white, at
-//     (x + trunc(-W / 2), y - trunc(H)).
-//   Several: a transparent black canvas spanning every text box
-//     (xi - trunc(Wi / 2), yi - trunc(Hi), trunc(Wi) x trunc(Hi)) and the box
-//     (playRes.x, playRes.y)-(0, 0) it starts from; later events drawn over
-//     earlier ones.
-// A text that measures 0 x 0 adds nothing. Positions are raised to 0.
-GroupPicture RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face,
-                         const PlayRes& playRes);
-// The same into `result`, reusing its picture's memory and `scratch`.
-void RenderGroup(const std::vector<SubtitleEvent>& group, TextFace& face, const PlayRes& playRes,
-                 RenderScratch& scratch, GroupPicture& result);
+// Draws the picture of a measured line: its text in its colour on a
+// transparent picture of the measured size, with the shadow, then the part
+// in `box` (a placement of `measured`; only its size and crop are used).
+void DrawLine(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+              TextFace& face, RenderScratch& scratch, ArgbBitmap& picture);
+
+// A line's picture with its box on the screen.
+struct PlacedPicture {
+  const ArgbBitmap* picture = nullptr;  // box.width x box.height
+  Placement box;
+};
+
+// The rectangle spanning `boxes` (REQUIRES: not empty).
+Placement SpanOf(std::span<const Placement> boxes);
+
+// Lays `lines` (in drawing order) on `canvas`, made the size of `span` and
+// transparent, each picture at its box relative to span's top-left corner.
+void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
+                    ArgbBitmap& canvas);
+
+// Splits `boxes` into a top and a bottom group with no row in common,
+// choosing the split whose two spans have the fewest pixels together.
+// Returns, per box, 0 (top) or 1 (bottom); empty when no such split exists.
+std::vector<int> SplitTopAndBottom(std::span<const Placement> boxes);
 
 }  // namespace kelpie
 

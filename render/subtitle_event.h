@@ -25,6 +25,9 @@ struct SubtitleEvent {
   // feeds, each "\N" written as " \n" (the space is trailing, so it is not
   // measured); no line feed at the end.
   std::string text;
+  bool positioned = false;  // the script placed it with "\pos": a sign, never moved aside
+  PlayRes playRes;          // the play resolution in force where the line was read
+  long line = 0;            // its line number in the script (1-based), for messages
 };
 
 }  // namespace kelpie

@@ -233,8 +233,8 @@ TEST_F(BadInputTest, LimitsAreWarnedAboutAndTheRunGoesOn) {
   const Outcome run = Kelpie(script);
   EXPECT_EQ(run.status, 0);
   const std::string expected_warnings =
-      script + ":2: PlayResX 0 is outside 1 to 16383; 1440 stays\n" + script +
-      ":3: PlayResY 16384 is outside 1 to 16383; 1080 stays\n" + script +
+      script + ":2: PlayResX 0 is outside 1 to 8192; 1440 stays\n" + script +
+      ":3: PlayResY 16384 is outside 1 to 8192; 1080 stays\n" + script +
       ":6: dialogue ends after 13:14:34.184, the last time the stream's clock holds; skipped\n" +
       script + ":7: NUL byte at column 56 ends the line\n";
   EXPECT_EQ(run.err.substr(0, expected_warnings.size()), expected_warnings);

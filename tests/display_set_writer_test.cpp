@@ -26,9 +26,10 @@ TEST(DisplaySetWriterTest, TimeStamps) {
   EXPECT_EQ(TimeStamp(23840000), 2147745600u);
   // ... and past 13 h 14 min it wraps modulo 2^32.
   EXPECT_EQ(TimeStamp(47700000), 4297293000u - 4294967296u);
-  EXPECT_EQ(TimeStamp(-1000), 4294877206u);
-  // The decoding stamp of a picture at 0 ms wraps below zero.
-  EXPECT_EQ(TimeStamp(0) - pgs::kDecodeLead, 0xFFFFE938u);
+  // Earlier stamps stop at 0 instead of wrapping.
+  EXPECT_EQ(StampBefore(90090, pgs::kDecodeLead), 84258u);
+  EXPECT_EQ(StampBefore(5832, pgs::kDecodeLead), 0u);
+  EXPECT_EQ(StampBefore(0, pgs::kWindowLead), 0u);
 }
 
 TEST(DisplaySetWriterTest, PaletteConversion) {
@@ -109,64 +110,95 @@ TEST(DisplaySetWriterTest, WholePictureByHand) {
   EXPECT_EQ(out, expected);
 }
 
-TEST(DisplaySetWriterTest, SegmentSizesAndRefusals) {
+// The header of the segment at `at`: type, payload size, and the first
+// payload bytes.
+struct Head {
+  int type;
+  int size;
+  std::uint32_t pts;
+  std::uint32_t dts;
+};
+Head HeadAt(const Bytes& out, std::size_t at) {
+  auto be = [&](std::size_t i, int n) {
+    std::uint32_t v = 0;
+    for (int k = 0; k < n; ++k) v = v << 8 | out[i + k];
+    return v;
+  };
+  return Head{out[at + 10], static_cast<int>(be(at + 11, 2)), be(at + 2, 4), be(at + 6, 4)};
+}
+
+TEST(DisplaySetWriterTest, LongDataTwoObjectsAndRefusals) {
   ColourTable table;
   table.entryCount = 3;
-  auto rle = std::make_unique<RleBuffer>();
-  rle->rleLength = 500;
-  PicturePlacement placement{0, 0, 10, 10, 0, 40};
+  // Data that takes three object segments: 65524 + 65531 + 10 bytes.
+  const std::int32_t length = 65524 + 65531 + 10;
+  Bytes data(static_cast<std::size_t>(length));
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+  const PictureObject big{5, 6, 300, 200, data.data(), length};
   Bytes out;
-  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
+  ASSERT_EQ(AppendDisplaySets(0, 40, pgs::VideoSize{1440, 1080}, table,
+                              std::span<const PictureObject>(&big, 1), out),
             DisplaySetStatus::kWritten);
-  // Second picture right behind the first: sixteen segments, no gap.
-  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
-            DisplaySetStatus::kWritten);
+  // Composition, window, palette (2 + 3 * 5), then the object's segments.
+  std::size_t at = 32 + 23 + 13 + 17;
+  const Head first = HeadAt(out, at);
+  EXPECT_EQ(first.type, 0x15);
+  EXPECT_EQ(first.size, 0xFFFF);
+  EXPECT_EQ(out[at + 13 + 3], pgs::kFirstFragment);
+  EXPECT_EQ((out[at + 17] << 16) | (out[at + 18] << 8) | out[at + 19], length + 4);
+  EXPECT_EQ(out[at + 24], 0);  // the data starts after width and height
+  at += 13 + 0xFFFF;
+  const Head second = HeadAt(out, at);
+  EXPECT_EQ(second.size, 0xFFFF);
+  EXPECT_EQ(out[at + 13 + 3], 0x00);
+  EXPECT_EQ(out[at + 17], 65524 % 251);  // data goes on right after the short head
+  at += 13 + 0xFFFF;
+  const Head third = HeadAt(out, at);
+  EXPECT_EQ(third.size, 4 + 10);
+  EXPECT_EQ(out[at + 13 + 3], pgs::kLastFragment);
+  // Every fragment carries the first one's stamps; at 0 ms none falls below 0.
+  EXPECT_EQ(second.pts, first.pts);
+  EXPECT_EQ(third.dts, first.dts);
+  EXPECT_EQ(first.pts, 0u);
+  EXPECT_EQ(HeadAt(out, 0).dts, 0u);
   std::vector<SupDisplaySet> sets;
   SupError error;
   ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
-  ASSERT_EQ(sets.size(), 4u);
-  std::size_t segments = 0;
-  for (const SupDisplaySet& set : sets) segments += set.segments.size();
-  EXPECT_EQ(segments, 16u);
-  const SupDisplaySet& show = sets[2];
-  EXPECT_EQ(show.offset, out.size() / 2);
-  EXPECT_EQ(show.segments[2].size, 17);               // palette: 2 + 3 * 5
-  EXPECT_EQ(show.segments[3].size, 511);              // object: 500 + 11
-  EXPECT_EQ(show.segments[3].payload[6], 504 - 256);  // data length 0x0001F8
-  EXPECT_EQ(show.pts, 0u);
-  EXPECT_EQ(show.dts, 0xFFFFE938u);
-  EXPECT_EQ(show.composition.videoWidth, 1440);
-  EXPECT_EQ(show.composition.videoHeight, 1080);
-  EXPECT_EQ(sets[3].pts, TimeStamp(40));
-  EXPECT_EQ(sets[3].dts, TimeStamp(40) - 90);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0].objects[0].data, data);
+  EXPECT_EQ(sets[1].pts, TimeStamp(40));
 
-  // The largest object segment; then one byte too many, and a picture whose
-  // size does not fit the 16-bit fields: nothing is written.
-  rle->rleLength = pgs::kMaxObjectData;
+  // Two objects: each in a window of its own, one palette.
+  const std::uint8_t rowEnd[] = {0x00, 0x81, 0xFF, 0x00, 0x00};
+  const PictureObject two[] = {{10, 20, 1, 1, rowEnd, 5}, {30, 900, 1, 1, rowEnd, 5}};
   out.clear();
-  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
+  ASSERT_EQ(AppendDisplaySets(1000, 2000, pgs::VideoSize{1920, 1080}, table, two, out),
             DisplaySetStatus::kWritten);
+  EXPECT_EQ(HeadAt(out, 0).size, 11 + 2 * 8);
+  EXPECT_EQ(HeadAt(out, 13 + 27).size, 1 + 2 * 9);
   ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
-  EXPECT_EQ(sets[0].segments[3].size, 0xFFFF);
-  out.clear();
-  rle->rleLength = pgs::kMaxObjectData + 1;
-  EXPECT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
-            DisplaySetStatus::kObjectDataTooLong);
-  rle->rleLength = 10;
-  placement.width = 65536;
-  EXPECT_EQ(AppendDisplaySets(placement, pgs::VideoSize{1440, 1080}, table, *rle, out),
-            DisplaySetStatus::kPictureTooLarge);
-  EXPECT_TRUE(out.empty());
+  ASSERT_EQ(sets[0].objects.size(), 2u);
+  EXPECT_EQ(sets[0].composition.objects[1].y, 900);
+  EXPECT_EQ(sets[0].composition.objects[1].windowId, 1);
+  EXPECT_EQ(sets[1].windows.size(), 2u);
 
-  // Positions and the video size are written as their low 16 bits.
-  placement.width = 1;
-  placement.posX = 0x12345;
-  ASSERT_EQ(AppendDisplaySets(placement, pgs::VideoSize{0x10780, 1080}, table, *rle, out),
-            DisplaySetStatus::kWritten);
-  EXPECT_EQ(out[13], 0x07);
-  EXPECT_EQ(out[14], 0x80);
-  EXPECT_EQ(out[13 + 15], 0x23);
-  EXPECT_EQ(out[13 + 16], 0x45);
+  // Refused, writing nothing: data longer than a player holds, a size the
+  // 16-bit fields cannot hold, three objects.
+  out.clear();
+  PictureObject refused = big;
+  refused.length = pgs::kMaxPlayerObjectData + 1;
+  EXPECT_EQ(AppendDisplaySets(0, 1, pgs::VideoSize{1, 1}, table,
+                              std::span<const PictureObject>(&refused, 1), out),
+            DisplaySetStatus::kObjectDataTooLong);
+  refused = two[0];
+  refused.width = 65536;
+  EXPECT_EQ(AppendDisplaySets(0, 1, pgs::VideoSize{1, 1}, table,
+                              std::span<const PictureObject>(&refused, 1), out),
+            DisplaySetStatus::kPictureTooLarge);
+  const PictureObject three[] = {two[0], two[0], two[0]};
+  EXPECT_EQ(AppendDisplaySets(0, 1, pgs::VideoSize{1, 1}, table, three, out),
+            DisplaySetStatus::kBadObjectCount);
+  EXPECT_TRUE(out.empty());
 }
 
 }  // namespace

@@ -22,7 +22,6 @@
 #include "platform/bitmap.h"
 #include "platform/text_face.h"
 #include "render/blur.h"
-#include "render/compositor.h"
 #include "render/shadow.h"
 
 namespace kelpie {
@@ -534,60 +533,6 @@ TEST(TextFaceTest, DrawingOverAnyPictureBlendsEachGlyphPixel) {
       face->Measure("and another");
       face->Draw(text, colour, over);
       ASSERT_TRUE(SamePixels(over, expected)) << text << " " << std::hex << colour;
-    }
-  }
-}
-
-// Draws a text-like pattern that depends on the text and the colour, with
-// anti-aliased edges, so that pictures and shadows differ between groups.
-class PatternFace : public TextFace {
- public:
-  TextBox Measure(std::string_view text) override {
-    if (text.empty()) return {};
-    return {static_cast<float>(text.size() * 9) + 0.7f,
-            static_cast<float>(20 + 7 * (text.size() % 4))};
-  }
-  void Draw(std::string_view text, Argb colour, ArgbBitmap& target) override {
-    for (int y = 0; y < target.height(); ++y) {
-      for (int x = 0; x < target.width(); ++x) {
-        const unsigned k = (static_cast<unsigned>(x) * 7 + static_cast<unsigned>(y) * 3 +
-                            static_cast<unsigned>(text.size())) %
-                           11;
-        if (k > 3) continue;
-        const unsigned alpha = k == 0 ? 255 : 60 * k;
-        target.SetPixel(x, y,
-                        BlendOver((Argb{alpha} << 24) | (colour & 0xFFFFFF), target.Pixel(x, y)));
-      }
-    }
-  }
-};
-
-TEST(CompositorTest, ReusedPicturesGiveWhatFreshOnesGive) {
-  PatternFace face;
-  const PlayRes playRes;
-  RenderScratch scratch;
-  GroupPicture reused;
-  Random random(19);
-  const char* texts[] = {"a", "Never again", "Hello there, friend", "", "Oil and water, and more"};
-  for (int round = 0; round < 40; ++round) {
-    std::vector<SubtitleEvent> group(static_cast<std::size_t>(Uniform(random, 1, 3)));
-    for (SubtitleEvent& e : group) {
-      e.start = 1000;
-      e.end = 2000;
-      e.x = Uniform(random, 0, 1400);
-      e.y = Uniform(random, 0, 1000);
-      e.colour = round % 3 == 0 ? 0xFFFFFFFF : 0xFF00FFFF;
-      e.text = texts[Uniform(random, 0, 4)];
-    }
-    const GroupPicture fresh = RenderGroup(group, face, playRes);
-    RenderGroup(group, face, playRes, scratch, reused);
-    ASSERT_EQ(reused.kind, fresh.kind) << "round " << round;
-    ASSERT_EQ(reused.posX, fresh.posX);
-    ASSERT_EQ(reused.posY, fresh.posY);
-    ASSERT_EQ(reused.width, fresh.width);
-    ASSERT_EQ(reused.height, fresh.height);
-    if (fresh.kind == GroupPicture::Kind::kPicture) {
-      ASSERT_TRUE(SamePixels(reused.picture, fresh.picture)) << "round " << round;
     }
   }
 }

@@ -38,19 +38,19 @@ struct Golden {
 constexpr Golden kGolden[] = {
     {kBenchScript, "5cb97eedbd9513478cd9b45d8a30ffbc6db8d1e2c7cc4f2c3e3908273ea74dd4"},
     {"attached-fonts-playres-zero.ass",
-     "3496127f0fb45e928119caaf40f304cff4190d419794b3e6bcdb4afebe65ec2c"},
+     "dec79a02c22e3c18094cb8a5e8afb1abe7e80233263e37735dabd6895aa7e6c8"},
     {"attached-images.ass", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-    {"episode-ssa4-latin1.ass", "9ac3aa81db6934e6764dced0370c8dab077814abc36f07152adc8113c70602e9"},
+    {"episode-ssa4-latin1.ass", "1f40d27e47eb285e48f422bc1fa5a1ec81c8585267145de2a8ebadf497aedf50"},
     {"film-english-no-playres.ass",
-     "4c86684ff4844846ed81ad5c34f66f32808d12937a173156918f982ba0dbb4ec"},
+     "801d14665712f03f71f7e98cd2940d495684e37baad5918b33503d322b52900c"},
     {"film-portuguese-embedded-font.ass",
-     "bb8b3c4a1e2953b99f289301c9ea1b0353a63b6b436eb4838e216e426b839ee8"},
+     "54f9b9e6ee8c73d76c95489ea4df8b5dc2085f9bf763492f8614668b9a5bc51b"},
     {"song-drawings-zero-duration.ass",
-     "8ab9229498f26bf3aed5b4546a4dfc2f1ff7fef14bfee534a5451ad2411459b3"},
+     "afd73502f7c6c7ac72177957812e38f2ccf3b1b0a3d75cdb195b25aed0c4c732"},
     {"song-japanese-utf16le.ass",
-     "a9fecbd1321dc23fbfe6e938b347e1173d6449d4ff06be12d823bb96f8619f6f"},
-    {"song-karaoke-romaji.ass", "8f7e58bd1d7e2474a25f5b14b1a7dad8ab2fbb7caf0de1acf5ef0ed9350fad1b"},
-    {"tag-showcase.ass", "58d35b00194b925e7177a452e04ee7049c78a073b8aa7eb0f039f054f81ea337"},
+     "834be9e3dbb0f83e1a42bc11245e5d0502fc626d7d445de5eda62d1738df0538"},
+    {"song-karaoke-romaji.ass", "f2e2af52062d769ebeae0a186197ce90aaf20c33ffe9de8990f114752c6e53b7"},
+    {"tag-showcase.ass", "45eed2bc57040862864946d3bae7786e0023b0c42199923c84d72382efd5332c"},
 };
 
 // gtest names a failing case by its script.

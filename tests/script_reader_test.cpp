@@ -99,22 +99,22 @@ TEST(ScriptReaderTest, PlayResolution) {
   EXPECT_EQ(r.event.x, 639);
   EXPECT_EQ(r.event.y, 1080);
 
-  // Bounds: 1 and 16383 are taken.
+  // Bounds: 1 and 8192 are taken.
   Read("PlayResX: 1", res);
   EXPECT_EQ(res.x, 1);
-  Read("PlayResY: 16383", res);
-  EXPECT_EQ(res.y, 16383);
+  Read("PlayResY: 8192", res);
+  EXPECT_EQ(res.y, 8192);
 
   struct Bad {
     const char* line;
     const char* warning;
   };
   const Bad bad[] = {
-      {"PlayResX: 0", "PlayResX 0 is outside 1 to 16383; 1920 stays"},
-      {"PlayResY: 16384", "PlayResY 16384 is outside 1 to 16383; 1080 stays"},
-      {"PlayResX: -640", "PlayResX -640 is outside 1 to 16383; 1920 stays"},
+      {"PlayResX: 0", "PlayResX 0 is outside 1 to 8192; 1920 stays"},
+      {"PlayResY: 8193", "PlayResY 8193 is outside 1 to 8192; 1080 stays"},
+      {"PlayResX: -640", "PlayResX -640 is outside 1 to 8192; 1920 stays"},
       {"PlayResX: 99999999999999999999999",
-       "PlayResX 1000000000000 is outside 1 to 16383; 1920 stays"},
+       "PlayResX 1000000000000 is outside 1 to 8192; 1920 stays"},
       {"PlayResY: big", "PlayResY has no number; 1080 stays"},
       {"PlayResX:", "PlayResX has no number; 1920 stays"},
   };

@@ -1,14 +1,14 @@
-// kelpie-preview: renders the group pictures of a script, exactly as the
-// converter does before colour reduction, and writes them as PNG files
-// (0000.png, 0001.png, ... for the groups that have something to draw), so
-// that a person can look at the text, its shadow and its placement.
+// kelpie-preview: renders the pictures of a script, exactly as the converter
+// does before colour reduction, and writes them as PNG files (0000.png,
+// 0001.png, ..., one per stretch of time with something on screen), so that
+// a person can look at the text, its shadow and its placement.
 //
 //   kelpie-preview [--screen] script.ass outdir
 //
 // With --screen every picture is placed on a mid-grey picture of the play
 // resolution at its screen position, with a small magenta cross at the anchor
 // of each of its events, so centring and clipping can be judged at a glance.
-// One line per group on standard output: file, times, position, size.
+// One line per picture on standard output: file, times, position, size.
 #include <png.h>
 
 #include <cstdio>
@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/event_grouper.h"
+#include "driver/pipeline.h"
 #include "driver/reporter.h"
-#include "driver/script_reader.h"
+#include "driver/run_driver.h"
 #include "platform/bitmap.h"
 #include "platform/script_file.h"
 #include "platform/text_face.h"
@@ -59,12 +59,14 @@ bool WritePng(const std::string& path, const ArgbBitmap& picture) {
 }
 
 // The picture on a screen of the play resolution, anchors marked.
-ArgbBitmap OnScreen(const GroupPicture& p, const std::vector<SubtitleEvent>& group,
-                    const PlayRes& res) {
+ArgbBitmap OnScreen(const ArgbBitmap& picture, const Placement& span, const Plan& plan,
+                    const Stretch& stretch) {
+  const PlayRes& res = plan.events[stretch.lines.front()].playRes;
   ArgbBitmap screen(res.x, res.y);
   screen.Clear(kScreenBackground);
-  screen.DrawOver(p.picture, static_cast<int>(p.posX), static_cast<int>(p.posY));
-  for (const SubtitleEvent& e : group) {
+  screen.DrawOver(picture, span.left, span.top);
+  for (int line : stretch.lines) {
+    const SubtitleEvent& e = plan.events[line];
     for (int d = -6; d <= 6; ++d) {
       if (e.x + d >= 0 && e.x + d < res.x && e.y >= 0 && e.y < res.y)
         screen.SetPixel(e.x + d, e.y, kAnchorMark);
@@ -113,57 +115,29 @@ int main(int argc, char** argv) {
   }
   std::printf("font: %s\n", face->family().c_str());
 
-  PlayRes res;
-  EventGrouper grouper;
-  std::vector<SubtitleEvent> group;
-  int pictureNumber = 0;
-  bool ok = true;
-  auto preview = [&](const std::vector<SubtitleEvent>& g) {
-    const GroupPicture p = RenderGroup(g, *face, res);
-    const std::string times = FormatTime(g.front().start) + " to " + FormatTime(g.front().end);
-    switch (p.kind) {
-      case GroupPicture::Kind::kNothing:
-        std::printf("-         %s  nothing to draw\n", times.c_str());
-        return;
-      case GroupPicture::Kind::kTooLarge:
-        std::printf("-         %s  %lld x %lld at (%lld, %lld): too large, left out\n",
-                    times.c_str(), static_cast<long long>(p.width),
-                    static_cast<long long>(p.height), static_cast<long long>(p.posX),
-                    static_cast<long long>(p.posY));
-        return;
-      case GroupPicture::Kind::kPicture:
-        break;
-    }
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d.png", pictureNumber++);
-    std::printf("%s  %s  at (%lld, %lld)  %d x %d, %zu event(s)\n", name, times.c_str(),
-                static_cast<long long>(p.posX), static_cast<long long>(p.posY), p.picture.width(),
-                p.picture.height(), g.size());
-    const std::string path = outDir + "/" + name;
-    const bool fitsScreen = static_cast<std::int64_t>(res.x) * res.y * 4 <= kMaxCanvasBytes;
-    if (screen && fitsScreen) {
-      ok = WritePng(path, OnScreen(p, g, res)) && ok;
-    } else {
-      ok = WritePng(path, p.picture) && ok;
-    }
-  };
-
-  std::string line;
-  std::string warning;
-  SubtitleEvent event;
-  while (script.NextLine(&line)) {
-    const LineKind kind = ReadScriptLine(line, res, &event, &warning);
-    if (!warning.empty()) {
-      std::fprintf(stderr, "%s:%ld: %s\n", scriptPath.c_str(), script.line_number(),
-                   warning.c_str());
-    }
-    if (kind == LineKind::kEvent && grouper.Add(std::move(event), &group)) preview(group);
-  }
-  if (grouper.Finish(&group)) preview(group);
+  Console console;
+  Reporter reporter(console);
+  std::vector<SubtitleEvent> events = ReadEvents(script, scriptPath, reporter);
   if (script.read_error() != 0) {
     std::fprintf(stderr, "kelpie-preview: can't read %s: %s\n", scriptPath.c_str(),
                  std::strerror(script.read_error()));
     return 1;
+  }
+  const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
+  OutputFile noOutput;
+  Pipeline pipeline(plan, *face, noOutput, reporter);
+  bool ok = true;
+  int pictureNumber = 0;
+  for (const Stretch& stretch : plan.timeline.stretches) {
+    Placement span;
+    const ArgbBitmap& picture = pipeline.DrawStretch(stretch, span);
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d.png", pictureNumber++);
+    std::printf("%s  %s to %s  at (%d, %d)  %d x %d, %zu line(s)\n", name,
+                FormatTime(stretch.start).c_str(), FormatTime(stretch.end).c_str(), span.left,
+                span.top, span.width, span.height, stretch.lines.size());
+    const std::string path = outDir + "/" + name;
+    ok = WritePng(path, screen ? OnScreen(picture, span, plan, stretch) : picture) && ok;
   }
   return ok ? 0 : 1;
 }

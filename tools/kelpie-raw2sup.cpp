@@ -126,9 +126,9 @@ int main(int argc, char** argv) {
     reporter.ColourError();
   } else {
     reporter.Colours(image.width, image.height, count.entryCount);
-    if (!EncodeRle(image, *table, *rle)) reporter.TooComplicated(rle->rleLength);
+    if (!EncodeRle(image, *table, *rle)) reporter.TooMuchData(rle->rleLength, start, end);
   }
-  if (count.ok && FitsOneObject(*rle)) {
+  if (count.ok && FitsPlayer(*rle)) {
     const PicturePlacement placement{posX, posY, image.width, image.height, start, end};
     const pgs::VideoSize video{videoWidth, videoHeight};
     const DisplaySetStatus status = AppendDisplaySets(placement, video, *table, *rle, segments);
