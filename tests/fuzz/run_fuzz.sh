@@ -3,8 +3,8 @@
 # UndefinedBehaviorSanitizer) and runs each one for SECONDS.
 #
 # usage: tests/fuzz/run_fuzz.sh SECONDS [TARGET...]
-#   TARGET: script_line_fuzzer, conversion_fuzzer, sup_reader_fuzzer (all
-#   three when none is named).
+#   TARGET: script_line_fuzzer, conversion_fuzzer, sup_reader_fuzzer,
+#   layout_fuzzer (all four when none is named).
 #
 # Seeds come from examples/ and ../shared/corpus/: the scripts' lines for the
 # line fuzzer, small scripts cut from them for the conversion fuzzer, and the
@@ -21,7 +21,7 @@ fi
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(script_line_fuzzer conversion_fuzzer sup_reader_fuzzer)
+[ ${#targets[@]} -gt 0 ] || targets=(script_line_fuzzer conversion_fuzzer sup_reader_fuzzer layout_fuzzer)
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELPIE_FUZZ_BUILD:-$root/build-fuzz}
@@ -71,7 +71,7 @@ timeout_for() {
 status=0
 for target in "${targets[@]}"; do
   corpus=$build/corpus/$target
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" "$seeds/$target"
   log=$build/$target.log
   echo "::: $target for $seconds s"
   if ! (cd "$build" && "$build/tests/fuzz/$target" -max_total_time="$seconds" \
