@@ -4,11 +4,18 @@
 // that a person can look at the text, its shadow and its placement.
 //
 //   kelpie-preview [--screen] script.ass outdir
+//   kelpie-preview [--screen] --text TEXT out.png
 //
 // With --screen every picture is placed on a mid-grey picture of the play
 // resolution at its screen position, with a small magenta cross at the anchor
 // of each of its events, so centring and clipping can be judged at a glance.
 // One line per group on standard output: file, times, position, size.
+//
+// With --text, TEXT (UTF-8; "\N" starts a new line, as in a script) is drawn
+// as one dialogue line without override tags would be, white with its shadow
+// at the bottom centre of a 1440 x 1080 screen, into the one file out.png:
+// a quick look at how a line of some script will come out. Characters that
+// no installed font has are named on standard error.
 #include <png.h>
 
 #include <cstdio>
@@ -75,21 +82,65 @@ ArgbBitmap OnScreen(const GroupPicture& p, const std::vector<SubtitleEvent>& gro
   return screen;
 }
 
+// Names each character of `face` that no installed font has, once per script.
+void WarnMissing(TextFace& face, const std::string& where) {
+  for (const char32_t c : face.TakeMissingCharacters()) {
+    std::fprintf(stderr, "%s: %s\n", where.c_str(), MissingFontMessage(c).c_str());
+  }
+}
+
+// The picture of one line of text, as the converter would draw a dialogue
+// line with that text and no override tags.
+int PreviewText(std::string text, const std::string& pngPath, bool screen) {
+  for (std::size_t at = 0; (at = text.find("\\N", at)) != std::string::npos;) {
+    text.replace(at, 2, " \n");
+  }
+  std::string fontError;
+  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&fontError);
+  if (face == nullptr) {
+    std::fprintf(stderr, "kelpie-preview: can't open font: %s\n", fontError.c_str());
+    return 1;
+  }
+  const PlayRes res;
+  SubtitleEvent event;
+  event.x = res.x / 2;
+  event.y = res.y;
+  event.text = std::move(text);
+  const std::vector<SubtitleEvent> group = {event};
+  const GroupPicture p = RenderGroup(group, *face, res);
+  WarnMissing(*face, "kelpie-preview");
+  if (p.kind != GroupPicture::Kind::kPicture) {
+    std::fprintf(stderr, "kelpie-preview: %s\n",
+                 p.kind == GroupPicture::Kind::kNothing ? "nothing to draw" : "too large");
+    return 1;
+  }
+  std::printf("font: %s\n%s  at (%lld, %lld)  %d x %d\n", face->family().c_str(), pngPath.c_str(),
+              static_cast<long long>(p.posX), static_cast<long long>(p.posY), p.picture.width(),
+              p.picture.height());
+  return WritePng(pngPath, screen ? OnScreen(p, group, res) : p.picture) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool screen = false;
+  bool text = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--screen") == 0)
       screen = true;
+    else if (std::strcmp(argv[i], "--text") == 0)
+      text = true;
     else
       args.push_back(argv[i]);
   }
   if (args.size() != 2) {
-    std::fprintf(stderr, "usage: kelpie-preview [--screen] script.ass outdir\n");
+    std::fprintf(stderr,
+                 "usage: kelpie-preview [--screen] script.ass outdir\n"
+                 "       kelpie-preview [--screen] --text TEXT out.png\n");
     return 1;
   }
+  if (text) return PreviewText(args[0], args[1], screen);
   const std::string& scriptPath = args[0];
   const std::string& outDir = args[1];
 
@@ -120,6 +171,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   auto preview = [&](const std::vector<SubtitleEvent>& g) {
     const GroupPicture p = RenderGroup(g, *face, res);
+    WarnMissing(*face, scriptPath);
     const std::string times = FormatTime(g.front().start) + " to " + FormatTime(g.front().end);
     switch (p.kind) {
       case GroupPicture::Kind::kNothing:
