@@ -595,7 +595,8 @@ std::vector<std::vector<TextFace::ShapedGlyph>> FreeTypeFace::Glyphs(std::string
 }
 
 // A script of the missing-font warning: its name and a Debian package with a
-// font for it that leaves the fonts of other scripts as they are.
+// font for it. The packages that tools/setup.sh installs are the ones checked
+// to leave the fonts picked for other scripts as they are.
 struct ScriptFont {
   hb_script_t script;
   const char* name;

@@ -78,9 +78,10 @@ class TextFace {
   virtual void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
 
   // Characters that no installed font has, at most one per script: the first
-  // one of each script met by Measure or Draw since the face was opened, in
-  // the order met, less those an earlier call returned. Called after
-  // measuring each text, it gives what to warn about at that text's line.
+  // one of each script met in laying out texts (Measure, Draw, ...) since the
+  // face was opened, in the order met, less those an earlier call returned.
+  // Called after measuring each text, it gives what to warn about at that
+  // text's line.
   virtual std::vector<char32_t> TakeMissingCharacters() { return {}; }
 
   // For tests: the glyphs of each line of `utf8` in drawing order, left to
