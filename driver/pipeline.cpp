@@ -37,6 +37,9 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
     // A line of zero duration draws nothing, so it is not even measured.
     if (event.end <= event.start) continue;
     const MeasuredLine measured = MeasureLine(event, face);
+    for (char32_t c : face.TakeMissingCharacters()) {
+      reporter.ScriptWarning(scriptPath, event.line, MissingFontMessage(c));
+    }
     if (measured.empty()) continue;
     LineToPlace& line = lines[i];
     line.left = measured.left;

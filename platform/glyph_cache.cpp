@@ -1,5 +1,7 @@
 #include "platform/glyph_cache.h"
 
+#include <algorithm>
+
 namespace kelpie {
 
 namespace {
@@ -45,6 +47,39 @@ void CopyBitmap(const FT_GlyphSlot slot, GlyphImage& image) {
   }
 }
 
+// Cuts the rows and columns of coverage 0 off the edges of `image` (faint
+// edges that quantise to 0 leave some), so that its bounds are those of the
+// pixels it draws. Drawing coverage 0 leaves a pixel as it is, so the cut
+// image draws the same pixels; one without any coverage becomes empty.
+void TrimBlankEdges(GlyphImage& image) {
+  int x0 = image.width, x1 = 0, y0 = image.rows, y1 = 0;
+  for (int y = 0; y < image.rows; ++y) {
+    const std::uint8_t* row = image.coverage.data() + static_cast<std::size_t>(y) * image.width;
+    for (int x = 0; x < image.width; ++x) {
+      if (row[x] == 0) continue;
+      x0 = std::min(x0, x);
+      x1 = std::max(x1, x + 1);
+      y0 = std::min(y0, y);
+      y1 = std::max(y1, y + 1);
+    }
+  }
+  if (x0 >= x1) {
+    image = GlyphImage{};
+    return;
+  }
+  if (x0 == 0 && y0 == 0 && x1 == image.width && y1 == image.rows) return;
+  std::vector<std::uint8_t> kept(static_cast<std::size_t>(x1 - x0) * (y1 - y0));
+  for (int y = y0; y < y1; ++y) {
+    std::copy_n(image.coverage.data() + static_cast<std::size_t>(y) * image.width + x0, x1 - x0,
+                kept.data() + static_cast<std::size_t>(y - y0) * (x1 - x0));
+  }
+  image.left += x0;
+  image.top -= y0;
+  image.width = x1 - x0;
+  image.rows = y1 - y0;
+  image.coverage = std::move(kept);
+}
+
 }  // namespace
 
 const GlyphImage& GlyphCache::Get(int font, FT_Face face, unsigned glyph) {
@@ -55,6 +90,7 @@ const GlyphImage& GlyphCache::Get(int font, FT_Face face, unsigned glyph) {
   if (FT_Load_Glyph(face, glyph, kLoadFlags) == 0 &&
       FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) == 0) {
     CopyBitmap(face->glyph, it->second);
+    TrimBlankEdges(it->second);
   }
   return it->second;
 }

@@ -13,7 +13,8 @@
 
 namespace kelpie {
 
-// Anti-aliased coverage of one glyph drawn with its origin on whole pixels.
+// Anti-aliased coverage of one glyph drawn with its origin on whole pixels,
+// without blank edge rows or columns.
 struct GlyphImage {
   int left = 0;  // pixels from the origin to the first column, rightwards
   int top = 0;   // pixels from the baseline up to the first row

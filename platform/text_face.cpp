@@ -6,14 +6,25 @@
 // in the same font form a run, which HarfBuzz shapes (kerning, ligatures,
 // combining marks) with the rest of the line as context. Glyph origins are
 // kept in 26.6 fixed point (1/64 pixel) and rounded to whole pixels only when
-// a glyph is drawn, so measuring needs no pixels at all.
+// a glyph is drawn.
+//
+// A line with a right-to-left character goes through FriBidi first: its
+// embedding levels (direction from the first strong character) split it,
+// with the fonts and the scripts, into runs, which HarfBuzz shapes each in its
+// own direction and script; FriBidi's reordering gives the order in which the
+// runs stand from left to right. HarfBuzz already returns a right-to-left
+// run's glyphs from left to right. Other lines keep the simpler path: runs
+// split by font only, direction and script guessed by HarfBuzz.
 #include "platform/text_face.h"
 
+#include <fribidi.h>
 #include <hb-ft.h>
 #include <hb.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <numeric>
 #include <unordered_map>
 #include <vector>
 
@@ -116,6 +127,24 @@ bool IsDefaultIgnorable(char32_t c) {
          (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0100 && c <= 0xE01EF);
 }
 
+// A character that can make part of a line run right to left: a
+// right-to-left letter, mark or embedding. A line without one has every
+// embedding level even, so the bidirectional algorithm would leave it in
+// typed order.
+bool IsRightToLeft(char32_t c) {
+  return FRIBIDI_IS_RTL(fribidi_get_bidi_type(c));
+}
+
+hb_script_t ScriptOf(char32_t c) {
+  return hb_unicode_script(hb_unicode_funcs_get_default(), c);
+}
+
+// Scripts that characters of every script use (punctuation, digits,
+// combining marks): such a character takes the script of its neighbours.
+bool IsSharedScript(hb_script_t script) {
+  return script == HB_SCRIPT_COMMON || script == HB_SCRIPT_INHERITED || script == HB_SCRIPT_UNKNOWN;
+}
+
 struct Font {
   FT_Face face = nullptr;
   hb_font_t* hb = nullptr;
@@ -133,7 +162,13 @@ class FreeTypeFace final : public TextFace {
   bool Open(std::string* error);
 
   TextBox Measure(std::string_view utf8) override;
-  void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) override;
+  TextOverhang Overhang(std::string_view utf8) override;
+  void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) override {
+    DrawAt(utf8, colour, target, 0, 0);
+  }
+  void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) override;
+  std::vector<char32_t> TakeMissingCharacters() override;
+  std::vector<std::vector<ShapedGlyph>> Glyphs(std::string_view utf8) override;
   std::string family() const override { return family_; }
 
  private:
@@ -144,6 +179,17 @@ class FreeTypeFace final : public TextFace {
     unsigned glyph;
     FT_Pos x;
     FT_Pos y;
+    int cluster;  // index in its line of the first character it was shaped from
+  };
+  // Characters of a line that are shaped together: one font, one embedding
+  // level and, on the bidirectional path, one script.
+  struct Run {
+    std::size_t start;
+    std::size_t length;
+    int font;
+    hb_direction_t direction;  // HB_DIRECTION_INVALID: guessed by HarfBuzz
+    hb_script_t script;        // HB_SCRIPT_INVALID: guessed by HarfBuzz
+    int order;                 // place from the left among the line's runs
   };
   struct Line {
     std::size_t first;  // index of its first glyph in placed_
@@ -155,9 +201,16 @@ class FreeTypeFace final : public TextFace {
   // has ink.
   bool LayOut(std::string_view utf8);
   void LayOutLine(const std::vector<std::uint32_t>& chars);
-  void ShapeRun(const std::vector<std::uint32_t>& chars, std::size_t start, std::size_t length,
-                int font, FT_Pos& pen);
+  // Splits the first `length` characters of `chars` into runs_ in the order
+  // they stand from the left. False when FriBidi fails (out of memory).
+  bool SplitBidiRuns(const std::vector<std::uint32_t>& chars, std::size_t length);
+  void ShapeRun(const std::vector<std::uint32_t>& chars, const Run& run, FT_Pos& pen);
   FT_Pos WidestLine() const;
+  // Calls visit(image, left, top) for every glyph image of the laid-out text
+  // that has pixels, its top-left pixel at (left, top) of the box.
+  template <typename Visit>
+  void ForEachImage(Visit visit);
+  void NoteMissing(char32_t c);
 
   // The font a character is drawn in; `previous` is the font of the
   // character before it on the line, or -1.
@@ -171,6 +224,8 @@ class FreeTypeFace final : public TextFace {
   FontFinder finder_;
   std::vector<Font> fonts_;                      // fonts_[0] is the subtitle font
   std::unordered_map<char32_t, int> fallbacks_;  // character -> font, -1 when none has it
+  std::vector<hb_script_t> missingScripts_;      // scripts with a character no font has
+  std::vector<char32_t> newMissing_;             // not yet taken by TakeMissingCharacters
   GlyphCache glyphs_;
   hb_buffer_t* buffer_ = nullptr;
   std::string family_;
@@ -181,6 +236,12 @@ class FreeTypeFace final : public TextFace {
   std::vector<char32_t> decoded_;
   std::vector<std::uint32_t> lineChars_;
   std::vector<int> lineFonts_;
+  std::vector<Run> runs_;
+  std::vector<FriBidiCharType> bidiTypes_;
+  std::vector<FriBidiBracketType> brackets_;
+  std::vector<FriBidiLevel> levels_;
+  std::vector<FriBidiStrIndex> visualToLogical_;
+  std::vector<hb_script_t> lineScripts_;
   std::vector<PlacedGlyph> placed_;
   std::vector<Line> lines_;
   // The text that placed_ and lines_ hold the layout of, and whether it has ink.
@@ -259,29 +320,104 @@ int FreeTypeFace::FontFor(char32_t c, int previous) {
     if (auto file = finder_.FindFontWithChar(c)) font = LoadFont(*file);
     // fontconfig's character sets can disagree with the font's own cmap.
     if (font >= 0 && !HasChar(font, c)) font = -1;
+    // Format characters draw nothing whatever font they are given.
+    if (font < 0 && !IsDefaultIgnorable(c)) NoteMissing(c);
     it = fallbacks_.emplace(c, font).first;
   }
   // A character no font has is drawn as the subtitle font's missing glyph.
   return it->second >= 0 ? it->second : 0;
 }
 
-void FreeTypeFace::ShapeRun(const std::vector<std::uint32_t>& chars, std::size_t start,
-                            std::size_t length, int font, FT_Pos& pen) {
+void FreeTypeFace::NoteMissing(char32_t c) {
+  const hb_script_t script = ScriptOf(c);
+  if (std::find(missingScripts_.begin(), missingScripts_.end(), script) != missingScripts_.end()) {
+    return;
+  }
+  missingScripts_.push_back(script);
+  newMissing_.push_back(c);
+}
+
+std::vector<char32_t> FreeTypeFace::TakeMissingCharacters() {
+  std::vector<char32_t> taken;
+  taken.swap(newMissing_);
+  return taken;
+}
+
+void FreeTypeFace::ShapeRun(const std::vector<std::uint32_t>& chars, const Run& run, FT_Pos& pen) {
   hb_buffer_clear_contents(buffer_);
   hb_buffer_add_codepoints(buffer_, chars.data(), static_cast<int>(chars.size()),
-                           static_cast<unsigned>(start), static_cast<int>(length));
+                           static_cast<unsigned>(run.start), static_cast<int>(run.length));
+  hb_buffer_set_direction(buffer_, run.direction);
+  hb_buffer_set_script(buffer_, run.script);
   hb_buffer_guess_segment_properties(buffer_);
-  hb_shape(fonts_[font].hb, buffer_, nullptr, 0);
+  hb_shape(fonts_[run.font].hb, buffer_, nullptr, 0);
   unsigned count = 0;
   const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer_, &count);
   const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer_, &count);
   for (unsigned i = 0; i < count; ++i) {
     // hb-ft fonts are scaled so that positions come out in 26.6; HarfBuzz's y
-    // points up, the layout's down.
-    placed_.push_back(
-        {font, infos[i].codepoint, pen + positions[i].x_offset, -FT_Pos{positions[i].y_offset}});
+    // points up, the layout's down. Clusters index `chars`, context included.
+    placed_.push_back({run.font, infos[i].codepoint, pen + positions[i].x_offset,
+                       -FT_Pos{positions[i].y_offset}, static_cast<int>(infos[i].cluster)});
     pen += positions[i].x_advance;
   }
+}
+
+bool FreeTypeFace::SplitBidiRuns(const std::vector<std::uint32_t>& chars, std::size_t length) {
+  const auto n = static_cast<FriBidiStrIndex>(length);
+  bidiTypes_.resize(length);
+  brackets_.resize(length);
+  levels_.resize(length);
+  visualToLogical_.resize(length);
+  fribidi_get_bidi_types(chars.data(), n, bidiTypes_.data());
+  fribidi_get_bracket_types(chars.data(), n, bidiTypes_.data(), brackets_.data());
+  FriBidiParType direction = FRIBIDI_PAR_ON;  // from the first strong character
+  if (fribidi_get_par_embedding_levels_ex(bidiTypes_.data(), brackets_.data(), n, &direction,
+                                          levels_.data()) == 0) {
+    return false;
+  }
+  std::iota(visualToLogical_.begin(), visualToLogical_.end(), 0);
+  // No reordering of marks: HarfBuzz places them on their bases.
+  if (fribidi_reorder_line(0, bidiTypes_.data(), n, 0, direction, levels_.data(), nullptr,
+                           visualToLogical_.data()) == 0) {
+    return false;
+  }
+  // A character of a shared script takes the script of the one before it;
+  // those at the start, of the first one with a script of its own.
+  lineScripts_.assign(length, HB_SCRIPT_COMMON);
+  hb_script_t current = HB_SCRIPT_INVALID;
+  for (std::size_t i = 0; i < length; ++i) {
+    const hb_script_t script = ScriptOf(chars[i]);
+    if (!IsSharedScript(script)) {
+      if (current == HB_SCRIPT_INVALID) std::fill_n(lineScripts_.begin(), i, script);
+      current = script;
+    }
+    if (current != HB_SCRIPT_INVALID) lineScripts_[i] = current;
+  }
+  // Each run is a stretch of one level, so it stands in one piece after
+  // reordering, and the runs stand in the order of their first characters'
+  // places.
+  for (std::size_t i = 0; i < length;) {
+    std::size_t end = i + 1;
+    while (end < length && levels_[end] == levels_[i] && lineFonts_[end] == lineFonts_[i] &&
+           lineScripts_[end] == lineScripts_[i]) {
+      ++end;
+    }
+    const hb_direction_t runDirection =
+        FRIBIDI_LEVEL_IS_RTL(levels_[i]) ? HB_DIRECTION_RTL : HB_DIRECTION_LTR;
+    runs_.push_back({i, end - i, lineFonts_[i], runDirection, lineScripts_[i], 0});
+    i = end;
+  }
+  for (std::size_t v = 0; v < length; ++v) {
+    // runs_ is in typed order, so its starts are sorted.
+    const auto logical = static_cast<std::size_t>(visualToLogical_[v]);
+    const auto run = std::lower_bound(runs_.begin(), runs_.end(), logical,
+                                      [](const Run& r, std::size_t at) { return r.start < at; });
+    if (run != runs_.end() && run->start == logical) run->order = static_cast<int>(v);
+  }
+  std::sort(runs_.begin(), runs_.end(),
+            [](const Run& a, const Run& b) { return a.order < b.order; });
+  return true;
 }
 
 void FreeTypeFace::LayOutLine(const std::vector<std::uint32_t>& chars) {
@@ -289,16 +425,24 @@ void FreeTypeFace::LayOutLine(const std::vector<std::uint32_t>& chars) {
   std::size_t length = chars.size();
   while (length > 0 && IsSpace(chars[length - 1])) --length;
   lineFonts_.clear();
+  bool rightToLeft = false;
   for (std::size_t i = 0; i < length; ++i) {
     lineFonts_.push_back(FontFor(chars[i], i > 0 ? lineFonts_[i - 1] : -1));
+    rightToLeft = rightToLeft || IsRightToLeft(chars[i]);
+  }
+  runs_.clear();
+  if (!rightToLeft || !SplitBidiRuns(chars, length)) {
+    runs_.clear();
+    for (std::size_t start = 0; start < length;) {
+      std::size_t end = start + 1;
+      while (end < length && lineFonts_[end] == lineFonts_[start]) ++end;
+      runs_.push_back(
+          {start, end - start, lineFonts_[start], HB_DIRECTION_INVALID, HB_SCRIPT_INVALID, 0});
+      start = end;
+    }
   }
   FT_Pos pen = 0;
-  for (std::size_t start = 0; start < length;) {
-    std::size_t end = start + 1;
-    while (end < length && lineFonts_[end] == lineFonts_[start]) ++end;
-    ShapeRun(chars, start, end - start, lineFonts_[start], pen);
-    start = end;
-  }
+  for (const Run& run : runs_) ShapeRun(chars, run, pen);
   line.count = placed_.size() - line.first;
   line.width = pen;
   lines_.push_back(line);
@@ -393,8 +537,8 @@ void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
   }
 }
 
-void FreeTypeFace::Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) {
-  if (!LayOut(utf8)) return;
+template <typename Visit>
+void FreeTypeFace::ForEachImage(Visit visit) {
   const FT_Pos boxWidth = WidestLine() + 2 * kMargin;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const Line& line = lines_[i];
@@ -407,12 +551,106 @@ void FreeTypeFace::Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) 
       if (image.empty()) continue;
       const long originX = RoundToPixel(lineLeft + g.x);
       const long originY = RoundToPixel(baseline + g.y);
-      BlendGlyph(image, originX + image.left, originY - image.top, colour, target);
+      visit(image, originX + image.left, originY - image.top);
     }
   }
 }
 
+TextOverhang FreeTypeFace::Overhang(std::string_view utf8) {
+  const TextBox box = Measure(utf8);
+  if (box.width == 0) return {};
+  // The box as callers truncate it.
+  const auto width = static_cast<long>(box.width);
+  const auto height = static_cast<long>(box.height);
+  long left = 0, top = 0, right = width, bottom = height;
+  // Glyph images hold no blank edge rows or columns, so their bounds are
+  // those of the drawn pixels.
+  ForEachImage([&](const GlyphImage& image, long x, long y) {
+    left = std::min(left, x);
+    top = std::min(top, y);
+    right = std::max(right, x + image.width);
+    bottom = std::max(bottom, y + image.rows);
+  });
+  return {static_cast<int>(-top), static_cast<int>(bottom - height), static_cast<int>(-left),
+          static_cast<int>(right - width)};
+}
+
+void FreeTypeFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+  if (!LayOut(utf8)) return;
+  ForEachImage([&](const GlyphImage& image, long left, long top) {
+    BlendGlyph(image, x + left, y + top, colour, target);
+  });
+}
+
+std::vector<std::vector<TextFace::ShapedGlyph>> FreeTypeFace::Glyphs(std::string_view utf8) {
+  LayOut(utf8);
+  std::vector<std::vector<ShapedGlyph>> glyphs;
+  for (const Line& line : lines_) {
+    glyphs.emplace_back();
+    for (std::size_t k = line.first; k < line.first + line.count; ++k) {
+      glyphs.back().push_back({placed_[k].cluster, placed_[k].glyph});
+    }
+  }
+  return glyphs;
+}
+
+// A script of the missing-font warning: its name and a Debian package with a
+// font for it. The packages that tools/setup.sh installs are the ones checked
+// to leave the fonts picked for other scripts as they are.
+struct ScriptFont {
+  hb_script_t script;
+  const char* name;
+  const char* package;
+};
+constexpr ScriptFont kScriptFonts[] = {
+    {HB_SCRIPT_HAN, "Han", "fonts-wqy-microhei"},
+    {HB_SCRIPT_HANGUL, "Hangul", "fonts-wqy-microhei"},
+    {HB_SCRIPT_HIRAGANA, "Hiragana", "fonts-ipafont-gothic"},
+    {HB_SCRIPT_KATAKANA, "Katakana", "fonts-ipafont-gothic"},
+    {HB_SCRIPT_THAI, "Thai", "fonts-thai-tlwg"},
+    {HB_SCRIPT_DEVANAGARI, "Devanagari", "fonts-lohit-deva"},
+    {HB_SCRIPT_BENGALI, "Bengali", "fonts-lohit-beng-bengali"},
+    {HB_SCRIPT_TAMIL, "Tamil", "fonts-lohit-taml"},
+    {HB_SCRIPT_TELUGU, "Telugu", "fonts-lohit-telu"},
+    {HB_SCRIPT_ARABIC, "Arabic", "fonts-kacst"},
+    {HB_SCRIPT_HEBREW, "Hebrew", "culmus"},
+    {HB_SCRIPT_LAO, "Lao", "fonts-lao"},
+    {HB_SCRIPT_KHMER, "Khmer", "fonts-khmeros"},
+    {HB_SCRIPT_MYANMAR, "Myanmar", "fonts-sil-padauk"},
+    {HB_SCRIPT_ETHIOPIC, "Ethiopic", "fonts-sil-abyssinica"},
+    {HB_SCRIPT_COMMON, "symbols", "fonts-symbola"},
+};
+
 }  // namespace
+
+void TextFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+  const TextBox box = Measure(utf8);
+  ArgbBitmap picture(static_cast<int>(box.width), static_cast<int>(box.height));
+  Draw(utf8, colour, picture);
+  target.DrawOver(picture, x, y);
+}
+
+std::string MissingFontMessage(char32_t c) {
+  const hb_script_t script = ScriptOf(c);
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+  // Scripts not in the table go by their four-letter ISO 15924 code.
+  char tag[5] = {};
+  hb_tag_to_string(hb_script_to_iso15924_tag(script), tag);
+  std::string name = tag;
+  const char* package = nullptr;
+  for (const ScriptFont& entry : kScriptFonts) {
+    if (entry.script == script) {
+      name = entry.name;
+      package = entry.package;
+    }
+  }
+  std::string message =
+      std::string("no installed font has ") + code + " (" + name + "); drawn as a box; ";
+  message += "install a font for it";
+  if (package != nullptr) message += std::string(", for instance ") + package;
+  return message;
+}
 
 std::unique_ptr<TextFace> TextFace::OpenSubtitleFont(std::string* error) {
   auto face = std::make_unique<FreeTypeFace>();

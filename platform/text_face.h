@@ -1,12 +1,14 @@
 // The one font that every subtitle is drawn in, with measuring and drawing of
 // UTF-8 text made of lines separated by line feeds. Glyphs are rasterised once
-// and kept for the whole run. Built on FreeType, HarfBuzz and fontconfig.
+// and kept for the whole run. Built on FreeType, HarfBuzz, FriBidi and
+// fontconfig.
 #ifndef KELPIE_PLATFORM_TEXT_FACE_H_
 #define KELPIE_PLATFORM_TEXT_FACE_H_
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/bitmap.h"
 
@@ -19,6 +21,18 @@ struct TextBox {
   float height = 0;
 };
 
+// How far a text's drawn pixels reach outside its box of trunc(width) x
+// trunc(height) pixels, in whole pixels on each side; 0 on a side where they
+// stay inside. A caller that wants every pixel makes a picture of
+// (left + trunc(width) + right) x (above + trunc(height) + below) and draws
+// with the box's top-left corner at (left, above).
+struct TextOverhang {
+  int above = 0;
+  int below = 0;
+  int left = 0;
+  int right = 0;
+};
+
 // Layout of the subtitle font, the same for every text:
 //   width  = advance width of the widest line (trailing spaces not counted)
 //            + a margin of 1/6 em on the left and on the right;
@@ -27,7 +41,11 @@ struct TextBox {
 //   font's ascender. A line feed ends a line; one at the very end of the text
 //   does not start another. A text without any visible glyph (empty, or only
 //   spaces and line feeds) measures 0 x 0 and draws nothing.
-// Characters the font lacks are drawn in another installed font that has them.
+// A line with right-to-left characters (Hebrew, Arabic, direction marks) is
+// put in display order by the Unicode bidirectional algorithm, its direction
+// that of its first strong character; other lines run left to right as typed.
+// Characters the font lacks are drawn in another installed font that has them;
+// a character that no installed font has is drawn as the font's box.
 class TextFace {
  public:
   virtual ~TextFace() = default;
@@ -40,16 +58,52 @@ class TextFace {
 
   // A text without any visible glyph measures 0 x 0.
   virtual TextBox Measure(std::string_view utf8) = 0;
+  // How far the text's drawn pixels reach outside its box: marks stacked on
+  // a capital (Vietnamese "Ấ") or on a Thai consonant rise above the line
+  // spacing, and fallback fonts have other heights. 0 on every side for a
+  // text that measures 0 x 0, and by default, for faces that draw only
+  // inside the box.
+  virtual TextOverhang Overhang(std::string_view /*utf8*/) { return {}; }
+
   // Draws the text with its box's top-left corner at (0, 0) of `target`,
   // blending glyph coverage times `colour` over the existing pixels: each
   // covered pixel d becomes BlendOver(s, d), where s has the colour's red,
   // green and blue and the alpha (coverage * colour alpha + 127) / 255.
   // Glyph pixels outside `target` are clipped.
   virtual void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) = 0;
+  // The same with the box's top-left corner at (x, y) of `target`; with
+  // (0, 0) it is Draw. The default, for faces that draw nothing outside
+  // their box, draws the box on a picture of its own and lays that over
+  // `target`.
+  virtual void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
+
+  // Characters that no installed font has, at most one per script: the first
+  // one of each script met in laying out texts (Measure, Draw, ...) since the
+  // face was opened, in the order met, less those an earlier call returned.
+  // Called after measuring each text, it gives what to warn about at that
+  // text's line.
+  virtual std::vector<char32_t> TakeMissingCharacters() { return {}; }
+
+  // For tests: the glyphs of each line of `utf8` in drawing order, left to
+  // right. The default knows no glyphs.
+  struct ShapedGlyph {
+    int cluster;     // the first character the glyph was shaped from, counted
+                     // from its line's start (control characters other than
+                     // tabs are not counted)
+    unsigned glyph;  // the glyph's number in its font
+  };
+  virtual std::vector<std::vector<ShapedGlyph>> Glyphs(std::string_view /*utf8*/) { return {}; }
 
   // The family the text is drawn in (fallback fonts aside), for messages.
   virtual std::string family() const { return {}; }
 };
+
+// The warning for a character that no installed font has, naming its script
+// and, for common scripts, a Debian package with a font for it:
+//   no installed font has U+0E01 (Thai); drawn as a box; install a font for
+//   it, for instance fonts-thai-tlwg
+// The caller puts "<file>:<line>: " before it.
+std::string MissingFontMessage(char32_t c);
 
 }  // namespace kelpie
 

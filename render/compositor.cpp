@@ -59,6 +59,13 @@ MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face) {
   if (measured.empty()) return MeasuredLine{};
   measured.left = event.x - Trunc(box.width / 2);
   measured.top = event.y - measured.height;
+  const TextOverhang out = face.Overhang(event.text);
+  measured.textX = out.left;
+  measured.textY = out.above;
+  measured.left -= out.left;
+  measured.top -= out.above;
+  measured.width += out.left + out.right;
+  measured.height += out.above + out.below;
   return measured;
 }
 
@@ -67,7 +74,7 @@ void DrawLine(const SubtitleEvent& event, const MeasuredLine& measured, const Pl
   const bool whole = !box.cut;
   ArgbBitmap& text = whole ? picture : scratch.text;
   text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
-  face.Draw(event.text, event.colour, text);
+  face.DrawAt(event.text, event.colour, text, measured.textX, measured.textY);
   ApplyShadow(text, scratch.shadow);
   if (whole) return;
   picture.Reset(box.width, box.height, 0);

@@ -18,14 +18,20 @@
 
 namespace kelpie {
 
-// A line's measured box where the anchor rule puts it, in script pixels: the
-// text's horizontal centre at the anchor's x, its bottom at the anchor's y.
-// Empty (0 x 0) for a text without a visible glyph.
+// A line's box on the screen before placement, in script pixels: the
+// measured text box where the anchor rule puts it (its horizontal centre at
+// the anchor's x, its bottom at the anchor's y), grown just enough on each
+// side to hold the glyph pixels that reach outside it (marks above a
+// capital, say); the measured box stays where the anchor puts it. Empty
+// (0 x 0) for a text without a visible glyph.
 struct MeasuredLine {
   std::int64_t left = 0;
   std::int64_t top = 0;
   std::int64_t width = 0;
   std::int64_t height = 0;
+  // Where the measured box's top-left corner lies in the grown one.
+  int textX = 0;
+  int textY = 0;
   bool empty() const { return width <= 0 || height <= 0; }
 };
 
@@ -34,7 +40,7 @@ struct MeasuredLine {
 // a text far taller than the frame loses lines from its top, keeping those
 // that the frame shows and one more, so that no picture is drawn that the
 // frame rule would mostly cut away.
-//   box = (x - trunc(W / 2), y - trunc(H), trunc(W), trunc(H))
+//   measured box = (x - trunc(W / 2), y - trunc(H), trunc(W), trunc(H))
 MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face);
 
 // Work memory that every line reuses. Contents between calls mean nothing.

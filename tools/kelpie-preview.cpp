@@ -4,11 +4,18 @@
 // a person can look at the text, its shadow and its placement.
 //
 //   kelpie-preview [--screen] script.ass outdir
+//   kelpie-preview [--screen] --text TEXT out.png
 //
 // With --screen every picture is placed on a mid-grey picture of the play
 // resolution at its screen position, with a small magenta cross at the anchor
 // of each of its events, so centring and clipping can be judged at a glance.
 // One line per picture on standard output: file, times, position, size.
+//
+// With --text, TEXT (UTF-8; "\N" starts a new line, as in a script) is drawn
+// as one dialogue line without override tags would be, white with its shadow
+// at the bottom centre of a 1440 x 1080 screen, into the one file out.png:
+// a quick look at how a line of some script will come out. Characters that
+// no installed font has are named on standard error.
 #include <png.h>
 
 #include <cstdio>
@@ -77,35 +84,68 @@ ArgbBitmap OnScreen(const ArgbBitmap& picture, const Placement& span, const Plan
   return screen;
 }
 
+// The script's dialogue lines, or the one line of --text.
+bool ReadLines(bool text, const std::string& source, std::vector<SubtitleEvent>& events,
+               Reporter& reporter) {
+  if (text) {
+    SubtitleEvent event;
+    event.start = 0;
+    event.end = 1000;
+    event.x = event.playRes.x / 2;
+    event.y = event.playRes.y;
+    event.line = 1;
+    event.text = source;
+    for (std::size_t at = 0; (at = event.text.find("\\N", at)) != std::string::npos;) {
+      event.text.replace(at, 2, " \n");
+    }
+    events.push_back(std::move(event));
+    return true;
+  }
+  ScriptFile script;
+  if (!script.Open(source)) {
+    std::fprintf(stderr, "kelpie-preview: can't open %s\n", source.c_str());
+    return false;
+  }
+  events = ReadEvents(script, source, reporter);
+  if (script.read_error() != 0) {
+    std::fprintf(stderr, "kelpie-preview: can't read %s: %s\n", source.c_str(),
+                 std::strerror(script.read_error()));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool screen = false;
+  bool text = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--screen") == 0)
+    if (std::strcmp(argv[i], "--screen") == 0) {
       screen = true;
-    else
+    } else if (std::strcmp(argv[i], "--text") == 0) {
+      text = true;
+    } else {
       args.push_back(argv[i]);
+    }
   }
   if (args.size() != 2) {
-    std::fprintf(stderr, "usage: kelpie-preview [--screen] script.ass outdir\n");
+    std::fprintf(stderr,
+                 "usage: kelpie-preview [--screen] script.ass outdir\n"
+                 "       kelpie-preview [--screen] --text TEXT out.png\n");
     return 1;
   }
-  const std::string& scriptPath = args[0];
-  const std::string& outDir = args[1];
-
-  ScriptFile script;
-  if (!script.Open(scriptPath)) {
-    std::fprintf(stderr, "kelpie-preview: can't open %s\n", scriptPath.c_str());
-    return 1;
-  }
-  std::error_code error;
-  std::filesystem::create_directories(outDir, error);
-  if (error) {
-    std::fprintf(stderr, "kelpie-preview: can't make %s: %s\n", outDir.c_str(),
-                 error.message().c_str());
-    return 1;
+  const std::string& source = text ? std::string("kelpie-preview") : args[0];
+  const std::string& out = args[1];
+  if (!text) {
+    std::error_code error;
+    std::filesystem::create_directories(out, error);
+    if (error) {
+      std::fprintf(stderr, "kelpie-preview: can't make %s: %s\n", out.c_str(),
+                   error.message().c_str());
+      return 1;
+    }
   }
   std::string fontError;
   std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&fontError);
@@ -117,13 +157,13 @@ int main(int argc, char** argv) {
 
   Console console;
   Reporter reporter(console);
-  std::vector<SubtitleEvent> events = ReadEvents(script, scriptPath, reporter);
-  if (script.read_error() != 0) {
-    std::fprintf(stderr, "kelpie-preview: can't read %s: %s\n", scriptPath.c_str(),
-                 std::strerror(script.read_error()));
+  std::vector<SubtitleEvent> events;
+  if (!ReadLines(text, text ? args[0] : source, events, reporter)) return 1;
+  const Plan plan = PlanPictures(std::move(events), *face, reporter, source);
+  if (text && plan.timeline.stretches.empty()) {
+    std::fprintf(stderr, "kelpie-preview: nothing to draw\n");
     return 1;
   }
-  const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
   OutputFile noOutput;
   Pipeline pipeline(plan, *face, noOutput, reporter);
   bool ok = true;
@@ -133,10 +173,10 @@ int main(int argc, char** argv) {
     const ArgbBitmap& picture = pipeline.DrawStretch(stretch, span);
     char name[32];
     std::snprintf(name, sizeof name, "%04d.png", pictureNumber++);
-    std::printf("%s  %s to %s  at (%d, %d)  %d x %d, %zu line(s)\n", name,
+    const std::string path = text ? out : out + "/" + name;
+    std::printf("%s  %s to %s  at (%d, %d)  %d x %d, %zu line(s)\n", path.c_str(),
                 FormatTime(stretch.start).c_str(), FormatTime(stretch.end).c_str(), span.left,
                 span.top, span.width, span.height, stretch.lines.size());
-    const std::string path = outDir + "/" + name;
     ok = WritePng(path, screen ? OnScreen(picture, span, plan, stretch) : picture) && ok;
   }
   return ok ? 0 : 1;

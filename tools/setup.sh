@@ -7,8 +7,11 @@ set -euo pipefail
 # Add further packages to this list.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libfreetype-dev libharfbuzz-dev libfontconfig-dev
+  libfreetype-dev libharfbuzz-dev libfontconfig-dev libfribidi-dev
   fonts-dejavu-core fonts-ipafont-gothic
+  # Fallback fonts for scripts the two above lack. None of them changes the
+  # font fontconfig picks for sans-serif text or for Japanese (see README.md).
+  fonts-wqy-microhei fonts-tlwg-loma fonts-lohit-deva fonts-symbola
   libpng-dev libavcodec-dev libavutil-dev libuchardet-dev
   libgtest-dev libbenchmark-dev libass-dev
   clang libclang-rt-14-dev libssl-dev
