@@ -14,7 +14,6 @@
 #include "colour/pixel_buffer.h"
 #include "colour/quantiser.h"
 #include "pgs/rle_encoder.h"
-#include "platform/console.h"
 #include "platform/text_face.h"
 #include "render/shadow.h"
 
@@ -59,16 +58,6 @@ std::int64_t PixelCount() {
   std::int64_t n = 0;
   for (const ArgbBitmap& p : Pictures()) n += std::int64_t{p.width()} * p.height();
   return n;
-}
-
-// A console that writes nowhere and never waits.
-Console QuietConsole() {
-  static std::FILE* null = std::fopen("/dev/null", "w");
-  Console console;
-  console.out = null;
-  console.err = null;
-  console.waitForKey = nullptr;
-  return console;
 }
 
 void LoadAll(benchmark::State& state, void (*load)(const ArgbBitmap&, WorkImage&)) {
@@ -126,7 +115,7 @@ BENCHMARK(BM_ScanColours);
 BENCHMARK(BM_ScanColoursReference);
 
 void EncodeAll(benchmark::State& state,
-               bool (*encode)(const WorkImage&, const ColourTable&, RleBuffer&, Console&)) {
+               bool (*encode)(const WorkImage&, const ColourTable&, RleBuffer&)) {
   if (Pictures().empty()) {
     state.SkipWithError("no font");
     return;
@@ -135,11 +124,10 @@ void EncodeAll(benchmark::State& state,
   std::vector<ColourTable> tables(images.size());
   for (std::size_t i = 0; i < images.size(); ++i) ScanColours(images[i], tables[i], false);
   auto rle = std::make_unique<RleBuffer>();
-  Console console = QuietConsole();
   std::int64_t bytes = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < images.size(); ++i) {
-      encode(images[i], tables[i], *rle, console);
+      encode(images[i], tables[i], *rle);
       bytes += rle->rleLength;
     }
   }
@@ -157,8 +145,8 @@ void BM_EncodeRleReference(benchmark::State& state) {
 BENCHMARK(BM_EncodeRle);
 BENCHMARK(BM_EncodeRleReference);
 
-// Loading, counting and coding as the compositor does them: one pass, or
-// the three stages one after the other.
+// Counting and coding as the pipeline does them: one pass, or loading,
+// counting and coding one after the other.
 void CountAndEncodeAll(benchmark::State& state, bool together) {
   if (Pictures().empty()) {
     state.SkipWithError("no font");
@@ -168,17 +156,14 @@ void CountAndEncodeAll(benchmark::State& state, bool together) {
   ColourTable table;
   auto quantiser = std::make_unique<Quantiser>();
   auto rle = std::make_unique<RleBuffer>();
-  Console console = QuietConsole();
-  std::int32_t imageNumber = 0;
   for (auto _ : state) {
     for (const ArgbBitmap& picture : Pictures()) {
       if (together) {
-        benchmark::DoNotOptimize(CountColoursAndEncodeRle(picture, image, table, *quantiser,
-                                                          imageNumber, *rle, console));
+        benchmark::DoNotOptimize(EncodeRleWhileCounting(picture, table, *rle));
       } else {
         LoadPixels(picture, image);
-        CountColours(image, table, *quantiser, imageNumber, console);
-        benchmark::DoNotOptimize(EncodeRle(image, table, *rle, console));
+        CountColours(image, table, *quantiser);
+        benchmark::DoNotOptimize(EncodeRle(image, table, *rle));
       }
     }
   }

@@ -1,17 +1,17 @@
-// Speed of the text layer and of whole group pictures: measuring and drawing
-// a Latin and a Japanese line once their glyphs are cached, and rendering
-// every group of examples/sample.ass (text, shadow, canvas).
+// Speed of the text layer and of whole pictures: measuring and drawing a
+// Latin and a Japanese line once their glyphs are cached, and planning and
+// drawing every picture of examples/sample.ass (text, shadow, canvas).
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "driver/event_grouper.h"
-#include "driver/script_reader.h"
+#include "driver/pipeline.h"
+#include "driver/reporter.h"
+#include "driver/run_driver.h"
 #include "platform/script_file.h"
 #include "platform/text_face.h"
-#include "render/compositor.h"
 
 namespace kelpie {
 namespace {
@@ -45,35 +45,32 @@ void BM_JapaneseLine(benchmark::State& state) {
 }
 BENCHMARK(BM_JapaneseLine);
 
-void BM_RenderSampleGroups(benchmark::State& state) {
+void BM_RenderSamplePictures(benchmark::State& state) {
   auto face = OpenFace();
   ScriptFile script;
   if (!face || !script.Open(KELPIE_SOURCE_DIR "/examples/sample.ass")) {
     state.SkipWithError("no font or no sample");
     return;
   }
-  PlayRes res;
-  EventGrouper grouper;
-  std::vector<std::vector<SubtitleEvent>> groups;
-  std::vector<SubtitleEvent> group;
-  SubtitleEvent event;
-  std::string line, warning;
-  while (script.NextLine(&line)) {
-    if (ReadScriptLine(line, res, &event, &warning) == LineKind::kEvent &&
-        grouper.Add(event, &group)) {
-      groups.push_back(group);
-    }
-  }
-  if (grouper.Finish(&group)) groups.push_back(group);
+  Console console;
+  console.err = std::fopen("/dev/null", "w");
+  Reporter reporter(console);
+  const std::vector<SubtitleEvent> events = ReadEvents(script, "sample.ass", reporter);
+  OutputFile noOutput;
+  std::size_t pictures = 0;
   for (auto _ : state) {
-    for (const auto& g : groups) {
-      GroupPicture p = RenderGroup(g, *face, res);
-      benchmark::DoNotOptimize(p.picture.Row(0));
+    const Plan plan = PlanPictures(events, *face, reporter, "sample.ass");
+    Pipeline pipeline(plan, *face, noOutput, reporter);
+    for (const Stretch& stretch : plan.timeline.stretches) {
+      Placement span;
+      benchmark::DoNotOptimize(pipeline.DrawStretch(stretch, span).Row(0));
     }
+    pictures = plan.timeline.stretches.size();
   }
-  state.counters["groups"] = static_cast<double>(groups.size());
+  std::fclose(console.err);
+  state.counters["pictures"] = static_cast<double>(pictures);
 }
-BENCHMARK(BM_RenderSampleGroups)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderSamplePictures)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kelpie

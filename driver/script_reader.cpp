@@ -136,8 +136,8 @@ void AppendPlainText(std::string_view piece, std::string* text) {
     if (piece[i] == '\\' && i + 1 < piece.size()) {
       const char next = piece[i + 1];
       if (next == 'N') {
-        // A space before the line feed, as the original in-place replacement
-        // of the two characters gave; trailing spaces are not measured.
+        // A space before the line feed keeps the text as long as the two
+        // characters it replaces; a trailing space is not measured.
         text->append(" \n");
         ++i;
         continue;

@@ -19,7 +19,8 @@ Placement PlaceInFrame(const LineToPlace& line) {
     height = line.frame.y;
     p.cut = true;
   }
-  // The raise to 0 comes first, as it always did; then the far edges.
+  // The raise to 0 comes first, then the far edges: a box larger than the
+  // frame was cut to it above, so the two never pull against each other.
   std::int64_t left = std::max<std::int64_t>(line.left + p.cropLeft, 0);
   std::int64_t top = std::max<std::int64_t>(line.top + p.cropTop, 0);
   left = std::min(left, line.frame.x - width);
