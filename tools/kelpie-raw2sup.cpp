@@ -24,7 +24,6 @@
 #include "driver/reporter.h"
 #include "pgs/display_set_writer.h"
 #include "pgs/rle_encoder.h"
-#include "platform/console.h"
 #include "platform/output_file.h"
 
 namespace {

@@ -18,7 +18,6 @@
 
 #include "driver/run_driver.h"
 #include "pgs/sup_reader.h"
-#include "platform/console.h"
 #include "platform/text_face.h"
 
 namespace {
