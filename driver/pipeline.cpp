@@ -1,7 +1,12 @@
 #include "driver/pipeline.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "pgs/display_set_writer.h"
 
@@ -76,22 +81,97 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
   return plan;
 }
 
-Pipeline::Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter)
-    : plan_(plan),
-      face_(face),
-      out_(out),
-      reporter_(reporter),
-      state_(std::make_unique<RunState>()) {}
+// ---- Making one picture ----
 
-const ArgbBitmap& Pipeline::LinePicture(int line) {
-  if (const ArgbBitmap* kept = linePictures_.Find(line)) return *kept;
-  ArgbBitmap& picture = linePictures_.Canvas();
-  DrawLine(plan_.events[line], plan_.measured[line], plan_.placements[line], face_, state_->render,
-           picture);
-  return linePictures_.Keep(line);
+PictureResult PictureMaker::Make(const PictureJob& job) {
+  try {
+    return MakeOrThrow(job);
+  } catch (const std::bad_alloc&) {
+    // The one place a failed allocation is caught while a picture is made:
+    // the run stops and says where.
+    PictureResult result;
+    result.outcome = PictureResult::Outcome::kOutOfMemory;
+    return result;
+  }
 }
 
-void Pipeline::Compose(Object& object, ArgbBitmap& canvas) {
+PictureResult PictureMaker::MakeOrThrow(const PictureJob& job) {
+  RunState& s = *state_;
+  PictureResult result;
+  // Render: the pictures of its lines, in script order (later ones drawn over
+  // earlier ones where they touch), in one object spanning them all, unless
+  // that passes what a player holds and the lines fall into a top and a
+  // bottom group: then one object each.
+  std::vector<Object> objects(1);
+  for (std::size_t k = 0; k < job.lines.size(); ++k) {
+    FinishLine(*job.lines[k], s.shadow);
+    objects[0].lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
+  }
+  result.span = objects[0].span = SpanOf(job.boxes);
+  const auto splitInTwo = [&]() {
+    const std::vector<int> group = SplitTopAndBottom(job.boxes);
+    if (group.empty()) return false;
+    std::vector<Object> two(2);
+    for (std::size_t k = 0; k < group.size(); ++k) {
+      two[group[k]].lines.push_back(objects[0].lines[k]);
+    }
+    for (Object& o : two) {
+      std::vector<Placement> own;
+      for (const PlacedPicture& line : o.lines) own.push_back(line.box);
+      o.span = SpanOf(own);
+      if (PixelsOf(o.span) > pgs::kMaxPlayerObjectPixels) return false;
+    }
+    objects = std::move(two);
+    return true;
+  };
+  if (PixelsOf(result.span) > pgs::kMaxPlayerObjectPixels && !splitInTwo()) {
+    result.outcome = PictureResult::Outcome::kTooManyPixels;
+    return result;
+  }
+  for (std::size_t k = 0; k < objects.size(); ++k) Compose(objects[k], s.canvas[k]);
+
+  // Count the colours and code the runs; data too long for a player gets a
+  // second chance as two objects.
+  result.count = CountAndEncode(objects, result.longest);
+  if (result.count.ok && result.longest > pgs::kMaxPlayerObjectData && objects.size() == 1 &&
+      splitInTwo()) {
+    for (std::size_t k = 0; k < objects.size(); ++k) Compose(objects[k], s.canvas[k]);
+    result.count = CountAndEncode(objects, result.longest);
+  }
+  if (!result.count.ok) {
+    result.outcome = PictureResult::Outcome::kColourError;
+    return result;
+  }
+  if (result.longest > pgs::kMaxPlayerObjectData) {
+    result.outcome = PictureResult::Outcome::kTooMuchData;
+    return result;
+  }
+
+  // Write the display sets.
+  PictureObject written[pgs::kMaxObjects];
+  for (std::size_t k = 0; k < objects.size(); ++k) {
+    const Placement& o = objects[k].span;
+    written[k] = PictureObject{
+        o.left, o.top, o.width, o.height, s.rleBuffer[k].bytes, s.rleBuffer[k].rleLength};
+  }
+  AppendDisplaySets(job.stretch->start, job.stretch->end, pgs::VideoSize{job.video.x, job.video.y},
+                    s.colourTable, std::span<const PictureObject>(written, objects.size()),
+                    result.segments);
+  return result;
+}
+
+const ArgbBitmap& PictureMaker::Draw(const PictureJob& job) {
+  Object object;
+  for (std::size_t k = 0; k < job.lines.size(); ++k) {
+    FinishLine(*job.lines[k], state_->shadow);
+    object.lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
+  }
+  object.span = SpanOf(job.boxes);
+  Compose(object, state_->canvas[0]);
+  return *object.picture;
+}
+
+void PictureMaker::Compose(Object& object, ArgbBitmap& canvas) {
   // A picture of one line is that line's own picture.
   const PlacedPicture& first = object.lines.front();
   if (object.lines.size() == 1 && first.box.width == object.span.width &&
@@ -103,104 +183,10 @@ void Pipeline::Compose(Object& object, ArgbBitmap& canvas) {
   object.picture = &canvas;
 }
 
-const ArgbBitmap& Pipeline::DrawStretch(const Stretch& stretch, Placement& span) {
-  linePictures_.BeginStretch();
-  Object object;
-  std::vector<Placement> boxes;
-  for (int line : stretch.lines) {
-    object.lines.push_back(PlacedPicture{&LinePicture(line), plan_.placements[line]});
-    boxes.push_back(plan_.placements[line]);
-  }
-  object.span = span = SpanOf(boxes);
-  Compose(object, state_->canvas[0]);
-  return *object.picture;
-}
-
-void Pipeline::WriteStretch(const Stretch& stretch) {
+ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int64_t& longest) {
   RunState& s = *state_;
-  reporter_.PictureStart(stretch.start, stretch.end);
-  linePictures_.BeginStretch();
-
-  // The pictures of its lines, in script order: later ones are drawn over
-  // earlier ones where they touch.
-  std::vector<Object> objects(1);
-  std::vector<Placement> boxes;
-  for (int line : stretch.lines) {
-    objects[0].lines.push_back(PlacedPicture{&LinePicture(line), plan_.placements[line]});
-    boxes.push_back(plan_.placements[line]);
-  }
-  const Placement span = SpanOf(boxes);
-  objects[0].span = span;
-
-  // One object spanning them all, unless that passes what a player holds
-  // and the lines fall into a top and a bottom group: then one object each.
-  const auto splitInTwo = [&]() {
-    const std::vector<int> group = SplitTopAndBottom(boxes);
-    if (group.empty()) return false;
-    std::vector<Object> two(2);
-    for (std::size_t k = 0; k < group.size(); ++k)
-      two[group[k]].lines.push_back(objects[0].lines[k]);
-    for (Object& o : two) {
-      std::vector<Placement> own;
-      for (const PlacedPicture& line : o.lines) own.push_back(line.box);
-      o.span = SpanOf(own);
-      if (PixelsOf(o.span) > pgs::kMaxPlayerObjectPixels) return false;
-    }
-    objects = std::move(two);
-    return true;
-  };
-  bool left = PixelsOf(span) > pgs::kMaxPlayerObjectPixels && !splitInTwo();
-  if (left) {
-    reporter_.TooManyPixels(span.width, span.height, stretch.start, stretch.end);
-  }
-
-  Coded coded;
-  if (!left) {
-    for (std::size_t k = 0; k < objects.size(); ++k) Compose(objects[k], s.canvas[k]);
-    coded = CountAndEncode(objects);
-    if (coded.count.ok && coded.longest > pgs::kMaxPlayerObjectData && objects.size() == 1 &&
-        splitInTwo()) {
-      for (std::size_t k = 0; k < objects.size(); ++k) Compose(objects[k], s.canvas[k]);
-      coded = CountAndEncode(objects);
-    }
-    if (coded.count.quantised) reporter_.Learning(coded.count.learning);
-    if (!coded.count.ok) {
-      reporter_.ColourError();
-      left = true;
-    } else {
-      reporter_.Colours(span.width, span.height, coded.count.entryCount);
-      if (coded.longest > pgs::kMaxPlayerObjectData) {
-        reporter_.TooMuchData(coded.longest, stretch.start, stretch.end);
-        left = true;
-      }
-    }
-  }
-
-  if (!left) {
-    PictureObject written[pgs::kMaxObjects];
-    for (std::size_t k = 0; k < objects.size(); ++k) {
-      const Object& o = objects[k];
-      written[k] = PictureObject{o.span.left,   o.span.top,           o.span.width,
-                                 o.span.height, s.rleBuffer[k].bytes, s.rleBuffer[k].rleLength};
-    }
-    // The video is the one of the picture's first line in script order.
-    const PlayRes& video = plan_.events[stretch.lines.front()].playRes;
-    s.segments.clear();
-    AppendDisplaySets(stretch.start, stretch.end, pgs::VideoSize{video.x, video.y}, s.colourTable,
-                      std::span<const PictureObject>(written, objects.size()), s.segments);
-    out_.Write(s.segments);
-  }
-  reporter_.PictureEnd(span.left, span.top);
-
-  // Lines that leave the screen give their pictures up.
-  for (int line : stretch.lines) {
-    if (plan_.timeline.spans[line].end <= stretch.end) linePictures_.Drop(line);
-  }
-}
-
-Pipeline::Coded Pipeline::CountAndEncode(std::vector<Object>& objects) {
-  RunState& s = *state_;
-  Coded coded;
+  ColourCount count;
+  longest = 0;
   if (objects.size() == 1) {
     const ArgbBitmap& picture = *objects[0].picture;
     // The fast form first: one pass over the picture counts its colours
@@ -209,14 +195,14 @@ Pipeline::Coded Pipeline::CountAndEncode(std::vector<Object>& objects) {
     // counted (reduced first when the count says so), then coded.
     const ScanResult scan = EncodeRleWhileCounting(picture, s.colourTable, s.rleBuffer[0]);
     if (scan.end == ScanEnd::kComplete) {
-      coded.count = JudgeColourCount(s.colourTable, scan);
+      count = JudgeColourCount(s.colourTable, scan);
     } else {
       LoadPixels(picture, s.workImage);
-      coded.count = CountColours(s.workImage, s.colourTable, s.quantiser);
-      if (coded.count.ok) EncodeRle(s.workImage, s.colourTable, s.rleBuffer[0]);
+      count = CountColours(s.workImage, s.colourTable, s.quantiser);
+      if (count.ok) EncodeRle(s.workImage, s.colourTable, s.rleBuffer[0]);
     }
-    coded.longest = s.rleBuffer[0].rleLength;
-    return coded;
+    longest = s.rleBuffer[0].rleLength;
+    return count;
   }
   // Two objects share one palette: their pictures are counted (and reduced)
   // together, one above the other, then each is coded on its own.
@@ -228,8 +214,8 @@ Pipeline::Coded Pipeline::CountAndEncode(std::vector<Object>& objects) {
     std::copy_n(bottom.Row(y), bottom.width(), s.stacked.Row(top.height() + y));
   }
   LoadPixels(s.stacked, s.workImage);
-  coded.count = CountColours(s.workImage, s.colourTable, s.quantiser);
-  if (!coded.count.ok) return coded;
+  count = CountColours(s.workImage, s.colourTable, s.quantiser);
+  if (!count.ok) return count;
   for (int k = 0; k < 2; ++k) {
     const ArgbBitmap& picture = *objects[k].picture;
     WorkImage part;
@@ -239,9 +225,215 @@ Pipeline::Coded Pipeline::CountAndEncode(std::vector<Object>& objects) {
     part.rows.assign(s.workImage.rows.begin() + first,
                      s.workImage.rows.begin() + first + picture.height());
     EncodeRle(part, s.colourTable, s.rleBuffer[k]);
-    coded.longest = std::max(coded.longest, s.rleBuffer[k].rleLength);
+    longest = std::max<std::int64_t>(longest, s.rleBuffer[k].rleLength);
   }
-  return coded;
+  return count;
+}
+
+// ---- Picture makers on threads of their own ----
+
+// Makes submitted jobs on worker threads and hands them back oldest first.
+class Pipeline::Workers {
+ public:
+  explicit Workers(int count) {
+    for (int i = 0; i < count; ++i) {
+      try {
+        makers_.push_back(std::make_unique<PictureMaker>());
+        threads_.emplace_back([this, maker = makers_.back().get()] { Run(*maker); });
+      } catch (const std::exception&) {
+        // No more threads (an address-space limit, say): the run goes on
+        // with those it has.
+        if (makers_.size() > threads_.size()) makers_.pop_back();
+        break;
+      }
+    }
+  }
+  ~Workers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    workAvailable_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  int started() const { return static_cast<int>(threads_.size()); }
+  std::size_t inFlight() const { return order_.size(); }
+  std::int64_t bytesInFlight() const { return bytes_; }
+
+  void Submit(PictureJob job) {
+    auto slot = std::make_shared<Slot>();
+    slot->bytes = 4 * PixelsOf(SpanOf(job.boxes));
+    slot->job = std::move(job);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      order_.push_back(slot);
+      pending_.push_back(slot);
+      bytes_ += slot->bytes;
+    }
+    workAvailable_.notify_one();
+  }
+
+  // Waits for the oldest job and takes it back with its result.
+  void TakeOldest(PictureJob& job, PictureResult& result) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::shared_ptr<Slot> slot = order_.front();
+    jobDone_.wait(lock, [&slot] { return slot->done; });
+    order_.pop_front();
+    bytes_ -= slot->bytes;
+    job = std::move(slot->job);
+    result = std::move(slot->result);
+  }
+
+ private:
+  struct Slot {
+    PictureJob job;
+    PictureResult result;
+    std::int64_t bytes = 0;  // the picture's pixels, an estimate of its memory
+    bool done = false;
+  };
+
+  void Run(PictureMaker& maker) {
+    while (true) {
+      std::shared_ptr<Slot> slot;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workAvailable_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+        if (stopping_) return;
+        slot = pending_.front();
+        pending_.pop_front();
+      }
+      PictureResult result = maker.Make(slot->job);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot->result = std::move(result);
+        slot->done = true;
+      }
+      jobDone_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  std::condition_variable jobDone_;
+  std::deque<std::shared_ptr<Slot>> order_;    // submitted and not yet taken, oldest first
+  std::deque<std::shared_ptr<Slot>> pending_;  // not yet started
+  std::int64_t bytes_ = 0;
+  bool stopping_ = false;
+  std::vector<std::unique_ptr<PictureMaker>> makers_;
+  std::vector<std::thread> threads_;
+};
+
+// ---- The pipeline ----
+
+Pipeline::Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter,
+                   int threads)
+    : plan_(plan), face_(face), out_(out), reporter_(reporter) {
+  if (threads > 1) {
+    workers_ = std::make_unique<Workers>(threads);
+    if (workers_->started() == 0) workers_.reset();
+  }
+}
+
+Pipeline::~Pipeline() = default;
+
+PictureJob Pipeline::Prepare(const Stretch& stretch) {
+  PictureJob job;
+  job.stretch = &stretch;
+  const SubtitleEvent& first = plan_.events[stretch.lines.front()];
+  job.video = first.playRes;
+  job.firstLine = first.line;
+  linePictures_.BeginStretch();
+  for (int line : stretch.lines) {
+    std::shared_ptr<LinePicture> picture = linePictures_.Find(line);
+    if (picture == nullptr) {
+      picture = std::make_shared<LinePicture>();
+      DrawLineText(plan_.events[line], plan_.measured[line], plan_.placements[line], face_,
+                   *picture);
+      linePictures_.Keep(line, picture);
+    }
+    job.lines.push_back(std::move(picture));
+    job.boxes.push_back(plan_.placements[line]);
+  }
+  // Lines that leave the screen give their pictures up (a job still using
+  // one keeps it alive).
+  for (int line : stretch.lines) {
+    if (plan_.timeline.spans[line].end <= stretch.end) linePictures_.Drop(line);
+  }
+  return job;
+}
+
+void Pipeline::Publish(const PictureJob& job, const PictureResult& result) {
+  const Stretch& stretch = *job.stretch;
+  reporter_.PictureStart(stretch.start, stretch.end);
+  using Outcome = PictureResult::Outcome;
+  if (result.outcome == Outcome::kTooManyPixels) {
+    reporter_.TooManyPixels(result.span.width, result.span.height, stretch.start, stretch.end);
+  } else {
+    if (result.count.quantised) reporter_.Learning(result.count.learning);
+    if (result.outcome == Outcome::kColourError) {
+      reporter_.ColourError();
+    } else {
+      reporter_.Colours(result.span.width, result.span.height, result.count.entryCount);
+      if (result.outcome == Outcome::kTooMuchData) {
+        reporter_.TooMuchData(result.longest, stretch.start, stretch.end);
+      }
+    }
+  }
+  if (result.outcome == Outcome::kWritten) out_.Write(result.segments);
+  reporter_.PictureEnd(result.span.left, result.span.top);
+}
+
+bool Pipeline::WriteAll(const std::string& scriptPath) {
+  // Jobs made ahead of the writer: a few per thread, and no more pixels
+  // than a handful of large pictures take.
+  constexpr std::int64_t kBytesAhead = std::int64_t{32} << 20;
+  const std::size_t jobsAhead = workers_ ? 2 * static_cast<std::size_t>(workers_->started()) : 0;
+  PictureJob job;
+  PictureResult result;
+  // Publishes the oldest job of the workers; false after running out of memory.
+  const auto publishOldest = [&]() {
+    workers_->TakeOldest(job, result);
+    if (result.outcome == PictureResult::Outcome::kOutOfMemory) {
+      reporter_.OutOfMemoryDrawing(scriptPath, job.firstLine);
+      return false;
+    }
+    Publish(job, result);
+    return true;
+  };
+  for (const Stretch& stretch : plan_.timeline.stretches) {
+    if (out_.failed()) break;
+    PictureJob next;
+    try {
+      next = Prepare(stretch);
+    } catch (const std::bad_alloc&) {
+      reporter_.OutOfMemoryDrawing(scriptPath, plan_.events[stretch.lines.front()].line);
+      return false;
+    }
+    if (!workers_) {
+      result = maker_.Make(next);
+      if (result.outcome == PictureResult::Outcome::kOutOfMemory) {
+        reporter_.OutOfMemoryDrawing(scriptPath, next.firstLine);
+        return false;
+      }
+      Publish(next, result);
+      continue;
+    }
+    workers_->Submit(std::move(next));
+    while (workers_->inFlight() > jobsAhead ||
+           (workers_->inFlight() > 1 && workers_->bytesInFlight() > kBytesAhead)) {
+      if (!publishOldest()) return false;
+    }
+  }
+  while (workers_ && workers_->inFlight() > 0) {
+    if (!publishOldest()) return false;
+  }
+  return true;
+}
+
+const ArgbBitmap& Pipeline::DrawStretch(const Stretch& stretch, Placement& span) {
+  const PictureJob job = Prepare(stretch);
+  span = SpanOf(job.boxes);
+  return maker_.Draw(job);
 }
 
 }  // namespace kelpie

@@ -48,35 +48,60 @@ struct Plan {
 Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& reporter,
                   const std::string& scriptPath);
 
-// Everything a run keeps from one picture to the next, so that it allocates
-// no more than its largest picture needs. Contents between pictures mean
-// nothing.
+// Everything one picture maker keeps from one picture to the next, so that
+// it allocates no more than its largest picture needs. Contents between
+// pictures mean nothing.
 struct RunState {
-  RenderScratch render;
+  ShadowScratch shadow;
   ArgbBitmap canvas[pgs::kMaxObjects];  // a stretch's picture, one per object
   ArgbBitmap stacked;                   // two objects' pictures one above the other
   WorkImage workImage;
   ColourTable colourTable;
   Quantiser quantiser;
   RleBuffer rleBuffer[pgs::kMaxObjects];
-  std::vector<std::uint8_t> segments;  // display sets of the current picture
 };
 
-class Pipeline {
+// One stretch's picture to make: its lines' pictures (text drawn, perhaps
+// not yet shadowed) and their boxes, in drawing order.
+struct PictureJob {
+  const Stretch* stretch = nullptr;
+  std::vector<std::shared_ptr<LinePicture>> lines;
+  std::vector<Placement> boxes;
+  PlayRes video;       // of its first line in script order
+  long firstLine = 0;  // script line number of that line, for messages
+};
+
+// What making a picture gave: its outcome for the reporter and, when it is
+// written, its display sets.
+struct PictureResult {
+  enum class Outcome {
+    kWritten,
+    kTooManyPixels,  // even as two objects it passes what a player holds
+    kColourError,    // more colours than the palette takes
+    kTooMuchData,    // an object's data passes what a player holds
+    kOutOfMemory,    // an allocation failed while it was made
+  };
+  Outcome outcome = Outcome::kWritten;
+  Placement span;            // of all its lines
+  ColourCount count;         // when counted
+  std::int64_t longest = 0;  // the longest object's data, in bytes
+  std::vector<std::uint8_t> segments;
+};
+
+// Makes pictures: shadow, composition, colour count, run-length code and
+// display sets, with tables of its own. One per thread.
+class PictureMaker {
  public:
-  // `plan`, `face`, `out` and `reporter` are the caller's and outlive the pipeline.
-  Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter);
+  PictureMaker() : state_(std::make_unique<RunState>()) {}
 
-  // Makes the picture of `stretch` and writes its display sets, with its
-  // progress lines. A picture is left out, and the run goes on, when its
-  // colours or its size pass what the stream and players hold; the reporter
-  // says why.
-  void WriteStretch(const Stretch& stretch);
+  // Render the picture -> count its colours (reducing them when the count
+  // says so) -> run-length code it -> write its display sets. A failed
+  // allocation gives kOutOfMemory.
+  PictureResult Make(const PictureJob& job);
 
-  // The picture of `stretch` as one object spanning its lines, whatever its
-  // size, and that span on the screen; nothing is counted or written. The
-  // picture stays valid until the next call. For looking at pictures.
-  const ArgbBitmap& DrawStretch(const Stretch& stretch, Placement& span);
+  // The picture of `job` as one object spanning its lines, whatever its
+  // size; nothing is counted or written. Valid until the next call.
+  const ArgbBitmap& Draw(const PictureJob& job);
 
  private:
   // One object of the picture being made: its lines and their span.
@@ -86,27 +111,51 @@ class Pipeline {
     const ArgbBitmap* picture = nullptr;  // once composed
   };
 
-  // What counting and coding found: the colour count and the longest
-  // object's data length.
-  struct Coded {
-    ColourCount count;
-    std::int32_t longest = 0;
-  };
-
-  // The picture of `line`, drawn now or kept from an earlier stretch.
-  const ArgbBitmap& LinePicture(int line);
+  PictureResult MakeOrThrow(const PictureJob& job);
   // Sets object.picture: its one line's picture, or its lines laid on `canvas`.
   void Compose(Object& object, ArgbBitmap& canvas);
   // Counts the colours of the objects' pictures into one table and codes
-  // each one's runs into its run-length buffer (not after a colour error).
-  Coded CountAndEncode(std::vector<Object>& objects);
+  // each one's runs (not after a colour error); gives the longest data.
+  ColourCount CountAndEncode(std::vector<Object>& objects, std::int64_t& longest);
+
+  std::unique_ptr<RunState> state_;  // large fixed tables: on the heap
+};
+
+class Pipeline {
+ public:
+  // `plan`, `face`, `out` and `reporter` are the caller's and outlive the
+  // pipeline. `threads` picture makers work ahead of the writer (1: all on
+  // the caller's thread); fewer when threads cannot be started.
+  Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter, int threads = 1);
+  ~Pipeline();
+
+  // Makes the picture of every stretch and writes its display sets in time
+  // order, with its progress lines, exactly as one thread does. A picture is
+  // left out, and the run goes on, when its colours or its size pass what
+  // the stream and players hold; the reporter says why. Stops early when a
+  // write fails. Returns false when memory ran out while drawing (reported).
+  bool WriteAll(const std::string& scriptPath);
+
+  // The picture of `stretch` as one object spanning its lines and that span
+  // on the screen, for looking at. Valid until the next call.
+  const ArgbBitmap& DrawStretch(const Stretch& stretch, Placement& span);
+
+ private:
+  class Workers;
+
+  // The job of `stretch`: its lines' pictures, drawing the text of those
+  // not kept from earlier stretches.
+  PictureJob Prepare(const Stretch& stretch);
+  // Reports a made picture and writes its display sets.
+  void Publish(const PictureJob& job, const PictureResult& result);
 
   const Plan& plan_;
   TextFace& face_;
   OutputFile& out_;
   Reporter& reporter_;
   LinePictures linePictures_{kLinePictureBudget};
-  std::unique_ptr<RunState> state_;  // large fixed tables: on the heap
+  PictureMaker maker_;                // the caller's thread's
+  std::unique_ptr<Workers> workers_;  // null with one thread
 };
 
 }  // namespace kelpie

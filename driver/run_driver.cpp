@@ -1,8 +1,11 @@
 #include "driver/run_driver.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "driver/pipeline.h"
@@ -23,6 +26,25 @@ void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Repor
   for (const ScriptWarning& w : script.TakeWarnings()) {
     reporter.ScriptWarning(scriptPath, w.line, w.message);
   }
+}
+
+// The number of picture makers: KELPIE_THREADS when it names one, else one
+// per core, at most kMaxThreads (each keeps tables and pictures of its own,
+// and the run's memory should not grow with the machine).
+int ThreadCount(Reporter& reporter) {
+  constexpr int kMaxThreads = 8;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int fallback = std::min(cores, kMaxThreads);
+  const char* value = std::getenv("KELPIE_THREADS");
+  if (value == nullptr || *value == '\0') return fallback;
+  char* end = nullptr;
+  const long n = std::strtol(value, &end, 10);
+  if (*end != '\0' || n < 1 || n > 64) {
+    reporter.ScriptWarning("KELPIE_THREADS=" + std::string(value), 0,
+                           "not a number from 1 to 64; using " + std::to_string(fallback));
+    return fallback;
+  }
+  return static_cast<int>(n);
 }
 
 }  // namespace
@@ -95,18 +117,10 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
   }
 
   const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
-  Pipeline pipeline(plan, *face, out, reporter);
-  for (const Stretch& stretch : plan.timeline.stretches) {
-    if (out.failed()) break;
-    try {
-      pipeline.WriteStretch(stretch);
-    } catch (const std::bad_alloc&) {
-      // The one place a failed allocation is caught while drawing: the run
-      // stops, names the line, and leaves no stream.
-      reporter.OutOfMemoryDrawing(scriptPath, plan.events[stretch.lines.front()].line);
-      out.Discard();
-      return 1;
-    }
+  Pipeline pipeline(plan, *face, out, reporter, ThreadCount(reporter));
+  if (!pipeline.WriteAll(scriptPath)) {
+    out.Discard();
+    return 1;
   }
 
   if (!out.Close()) {

@@ -69,19 +69,24 @@ MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face) {
   return measured;
 }
 
-void DrawLine(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
-              TextFace& face, RenderScratch& scratch, ArgbBitmap& picture) {
-  const bool whole = !box.cut;
-  ArgbBitmap& text = whole ? picture : scratch.text;
-  text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
-  face.DrawAt(event.text, event.colour, text, measured.textX, measured.textY);
-  ApplyShadow(text, scratch.shadow);
-  if (whole) return;
-  picture.Reset(box.width, box.height, 0);
-  for (int y = 0; y < box.height; ++y) {
-    const Argb* from = text.Row(box.cropTop + y) + box.cropLeft;
-    std::copy(from, from + box.width, picture.Row(y));
-  }
+void DrawLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+                  TextFace& face, LinePicture& line) {
+  line.box = box;
+  line.text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
+  face.DrawAt(event.text, event.colour, line.text, measured.textX, measured.textY);
+}
+
+void FinishLine(LinePicture& line, ShadowScratch& scratch) {
+  std::call_once(line.finished, [&line, &scratch] {
+    ApplyShadow(line.text, scratch);
+    const Placement& box = line.box;
+    if (!box.cut) return;
+    line.cut.Reset(box.width, box.height, 0);
+    for (int y = 0; y < box.height; ++y) {
+      const Argb* from = line.text.Row(box.cropTop + y) + box.cropLeft;
+      std::copy(from, from + box.width, line.cut.Row(y));
+    }
+  });
 }
 
 Placement SpanOf(std::span<const Placement> boxes) {

@@ -7,6 +7,7 @@
 #define KELPIE_RENDER_COMPOSITOR_H_
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -43,17 +44,27 @@ struct MeasuredLine {
 //   measured box = (x - trunc(W / 2), y - trunc(H), trunc(W), trunc(H))
 MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face);
 
-// Work memory that every line reuses. Contents between calls mean nothing.
-struct RenderScratch {
-  ArgbBitmap text;  // a whole text picture before it is cut to its box
-  ShadowScratch shadow;
+// A line's picture in the making. Its text is drawn first, on the thread
+// that owns the text face; its shadow and the cut to its box follow once, on
+// whichever thread first needs the picture.
+struct LinePicture {
+  ArgbBitmap text;  // the text on a transparent picture of the measured size
+  ArgbBitmap cut;   // the part inside `box`, when the box was cut
+  Placement box;    // the line's placement; only its size and crop are used
+  std::once_flag finished;
+  // REQUIRES: FinishLine was called.
+  const ArgbBitmap& Picture() const { return box.cut ? cut : text; }
+  std::size_t memoryBytes() const { return text.memoryBytes() + cut.memoryBytes(); }
 };
 
-// Draws the picture of a measured line: its text in its colour on a
-// transparent picture of the measured size, with the shadow, then the part
-// in `box` (a placement of `measured`; only its size and crop are used).
-void DrawLine(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
-              TextFace& face, RenderScratch& scratch, ArgbBitmap& picture);
+// Draws `event`'s text in its colour on a transparent picture of the
+// measured size, the measured box at (textX, textY).
+void DrawLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+                  TextFace& face, LinePicture& line);
+
+// Gives the drawn text its shadow and cuts out its box. Only the first call
+// for a line does anything; calls from several threads wait for it.
+void FinishLine(LinePicture& line, ShadowScratch& scratch);
 
 // A line's picture with its box on the screen.
 struct PlacedPicture {

@@ -4,29 +4,19 @@
 
 namespace kelpie {
 
-namespace {
-// A few spare bitmaps of at most a common line's size.
-constexpr std::size_t kMaxSpare = 4;
-constexpr std::size_t kMaxSpareBytes = std::size_t{2} << 20;
-}  // namespace
-
-const ArgbBitmap* LinePictures::Find(int line) {
+std::shared_ptr<LinePicture> LinePictures::Find(int line) {
   auto it = kept_.find(line);
   if (it == kept_.end()) return nullptr;
   it->second.lastUse = stretch_;
-  return &it->second.picture;
+  return it->second.picture;
 }
 
-ArgbBitmap& LinePictures::Canvas() {
-  if (!spare_.empty()) {
-    canvas_ = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  return canvas_;
-}
-
-const ArgbBitmap& LinePictures::Keep(int line) {
-  bytes_ += BytesOf(canvas_);
+void LinePictures::Keep(int line, std::shared_ptr<LinePicture> picture) {
+  // The shadow is applied in place; a cut box takes a copy of its part.
+  const Placement& box = picture->box;
+  const std::int64_t bytes = static_cast<std::int64_t>(picture->text.memoryBytes()) +
+                             (box.cut ? std::int64_t{box.width} * box.height * 4 : 0);
+  bytes_ += bytes;
   while (bytes_ > budget_) {
     // The least recently used picture of an earlier stretch.
     auto oldest = kept_.end();
@@ -39,25 +29,14 @@ const ArgbBitmap& LinePictures::Keep(int line) {
     if (oldest == kept_.end()) break;
     Drop(oldest->first);
   }
-  Entry& entry = kept_[line];
-  entry.picture = std::move(canvas_);
-  entry.lastUse = stretch_;
-  canvas_ = ArgbBitmap();
-  return entry.picture;
+  kept_[line] = Entry{std::move(picture), bytes, stretch_};
 }
 
 void LinePictures::Drop(int line) {
   auto it = kept_.find(line);
   if (it == kept_.end()) return;
-  bytes_ -= BytesOf(it->second.picture);
-  Recycle(std::move(it->second.picture));
+  bytes_ -= it->second.bytes;
   kept_.erase(it);
-}
-
-void LinePictures::Recycle(ArgbBitmap&& picture) {
-  if (spare_.size() < kMaxSpare && picture.memoryBytes() <= kMaxSpareBytes) {
-    spare_.push_back(std::move(picture));
-  }
 }
 
 }  // namespace kelpie

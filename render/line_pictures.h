@@ -1,18 +1,17 @@
-// The drawn pictures of the lines on screen. A line's picture (text and
-// shadow) is drawn once and kept while the line is visible, however many
-// stretches it spans: a sign up for ten seconds over many short lines is
-// drawn once. The pictures live within a byte budget; past it the least
-// recently used ones are dropped and drawn again when needed. Bitmaps of
-// dropped pictures are kept for reuse, so that lines of similar size do not
-// each take fresh memory.
+// The pictures of the lines on screen. A line's picture (text and shadow) is
+// drawn once and kept while the line is visible, however many stretches it
+// spans: a sign up for ten seconds over many short lines is drawn once. The
+// kept pictures live within a byte budget; past it the least recently used
+// ones are dropped and drawn again when needed. Pictures are shared: one
+// still in use by a picture being made lives on after it is dropped here.
 #ifndef KELPIE_RENDER_LINE_PICTURES_H_
 #define KELPIE_RENDER_LINE_PICTURES_H_
 
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
-#include <vector>
 
-#include "platform/bitmap.h"
+#include "render/compositor.h"
 
 namespace kelpie {
 
@@ -25,13 +24,10 @@ class LinePictures {
   void BeginStretch() { ++stretch_; }
 
   // The kept picture of `line`, or null.
-  const ArgbBitmap* Find(int line);
-  // A bitmap to draw the picture of `line` into, then Keep(line). Its
-  // contents mean nothing.
-  ArgbBitmap& Canvas();
-  // Keeps what was drawn into Canvas() as the picture of `line`, dropping
-  // the least recently used pictures of earlier stretches while over budget.
-  const ArgbBitmap& Keep(int line);
+  std::shared_ptr<LinePicture> Find(int line);
+  // Keeps `picture` as the picture of `line`, dropping the least recently
+  // used pictures of earlier stretches while over budget.
+  void Keep(int line, std::shared_ptr<LinePicture> picture);
   // Drops the picture of `line` (it left the screen).
   void Drop(int line);
 
@@ -39,20 +35,15 @@ class LinePictures {
 
  private:
   struct Entry {
-    ArgbBitmap picture;
+    std::shared_ptr<LinePicture> picture;
+    std::int64_t bytes = 0;     // as counted when kept
     std::uint64_t lastUse = 0;  // stretch number
   };
-  static std::int64_t BytesOf(const ArgbBitmap& b) {
-    return static_cast<std::int64_t>(b.memoryBytes());
-  }
-  void Recycle(ArgbBitmap&& picture);
 
   std::int64_t budget_;
   std::int64_t bytes_ = 0;
   std::uint64_t stretch_ = 0;
   std::unordered_map<int, Entry> kept_;
-  std::vector<ArgbBitmap> spare_;  // bitmaps of dropped pictures
-  ArgbBitmap canvas_;
 };
 
 }  // namespace kelpie

@@ -84,9 +84,11 @@ TEST(CompositorTest, MarksAboveTheLineGrowTheBox) {
   EXPECT_EQ(b.height, a.height + b.textY);
   // Every drawn pixel of the marks is in the picture: its top row has ink.
   Placement box{0, 0, static_cast<std::int32_t>(b.width), static_cast<std::int32_t>(b.height)};
-  RenderScratch scratch;
-  ArgbBitmap picture;
-  DrawLine(marked, b, box, *face, scratch, picture);
+  ShadowScratch scratch;
+  LinePicture line;
+  DrawLineText(marked, b, box, *face, line);
+  FinishLine(line, scratch);
+  const ArgbBitmap& picture = line.Picture();
   bool ink = false;
   for (int x = 0; x < picture.width(); ++x) ink |= AlphaOf(picture.Pixel(x, 0)) > 0;
   EXPECT_TRUE(ink);
