@@ -59,7 +59,7 @@ std::vector<SubtitleEvent> ReadEvents(ScriptFile& script, const std::string& scr
   ReportFileWarnings(script, scriptPath, reporter);
   while (script.NextLine(&line)) {
     ReportFileWarnings(script, scriptPath, reporter);
-    const LineKind kind = ReadScriptLine(line, playRes, &event, &warning);
+    const LineKind kind = ReadScriptLine(line, playRes, event, warning);
     if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
     if (kind == LineKind::kEvent) {
       event.line = script.line_number();

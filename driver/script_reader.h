@@ -28,13 +28,13 @@ static_assert(static_cast<std::uint64_t>((kMaxEndMs + 1) * 90.09) > 0xFFFFFFFFu)
 enum class LineKind {
   kIgnored,  // not a line the program uses
   kPlayRes,  // PlayResX or PlayResY was updated
-  kEvent,    // *event was filled
-  kSkipped,  // a play-resolution or dialogue line that cannot be used; *warning says why
+  kEvent,    // the event was filled
+  kSkipped,  // a play-resolution or dialogue line that cannot be used; the warning says why
 };
 
-// Reads one script line (without its line end). May update `play_res`; fills
+// Reads one script line (without its line end). May update `playRes`; fills
 // `event` for a usable dialogue line.
-// *warning is cleared, then set (without file or line number) whenever the
+// `warning` is cleared, then set (without file or line number) whenever the
 // line deserves one: always for kSkipped, and for a NUL byte that cut a line
 // of any other kind short. Several reasons are joined by "; ".
 //
@@ -44,8 +44,8 @@ enum class LineKind {
 // only the "\pos(x,y)" position and the "\c"/"\1c" colour are taken; every
 // block and every drawing ("\p1" up to "\p0") is removed from the text, "\N"
 // starts a new line, "\n" is a space and "\h" a no-break space.
-LineKind ReadScriptLine(std::string_view line, PlayRes& play_res, SubtitleEvent* event,
-                        std::string* warning);
+LineKind ReadScriptLine(std::string_view line, PlayRes& playRes, SubtitleEvent& event,
+                        std::string& warning);
 
 }  // namespace kelpie
 

@@ -19,7 +19,7 @@ struct Result {
 Result Read(std::string_view line, PlayRes& res) {
   Result r;
   r.event.text = "stale";
-  r.kind = ReadScriptLine(line, res, &r.event, &r.warning);
+  r.kind = ReadScriptLine(line, res, r.event, r.warning);
   return r;
 }
 
@@ -361,7 +361,7 @@ TEST(ScriptReaderCorpusTest, RealScripts) {
     std::string line, warning;
     int events = 0, warnings = 0;
     while (file.NextLine(&line)) {
-      if (ReadScriptLine(line, res, &event, &warning) == LineKind::kEvent) ++events;
+      if (ReadScriptLine(line, res, event, warning) == LineKind::kEvent) ++events;
       if (!warning.empty()) ++warnings;
     }
     EXPECT_EQ(events, e.events) << e.name;

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   res.x = 1920;
   kelpie::SubtitleEvent event;
   std::string warning;
-  const kelpie::LineKind kind = kelpie::ReadScriptLine(line, res, &event, &warning);
+  const kelpie::LineKind kind = kelpie::ReadScriptLine(line, res, event, warning);
   switch (kind) {
     case kelpie::LineKind::kEvent:
       Check(event.start >= 0 && event.start <= event.end && event.end <= kelpie::kMaxEndMs);
