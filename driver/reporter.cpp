@@ -38,6 +38,10 @@ void Reporter::CantWrite(const std::string& path, const std::string& reason) {
   console_.Err("can't write %s: %s\n", path.c_str(), reason.c_str());
 }
 
+void Reporter::CantConvert(const std::string& path, const std::string& reason) {
+  console_.Err("can't convert %s: %s\n", path.c_str(), reason.c_str());
+}
+
 void Reporter::Finished() {
   console_.Err("finished\n");
 }

@@ -33,6 +33,8 @@ class Reporter {
   // "can't read <path>: <reason>" and "can't write <path>: <reason>".
   void CantRead(const std::string& path, const std::string& reason);
   void CantWrite(const std::string& path, const std::string& reason);
+  // "can't convert <path>: <reason>", for a run ended by an unexpected error.
+  void CantConvert(const std::string& path, const std::string& reason);
   void Finished();
 
   // The progress of one picture, in this order: PictureStart, then what the

@@ -1,7 +1,10 @@
 #include "driver/run_driver.h"
 
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "driver/event_grouper.h"
@@ -18,6 +21,9 @@ namespace {
 constexpr char kUsage[] = "usage: kelpie.exe *.ass";
 constexpr char kCantOpenSup[] = "can't open *.sup";
 constexpr char kCantOpenAss[] = "can't open *.ass";
+constexpr char kIsTheScript[] = "is the script itself";
+constexpr char kNotEnoughMemory[] = "not enough memory";
+constexpr char kNoDialogue[] = "no Dialogue lines; the stream is empty";
 
 void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Reporter& reporter) {
   for (const ScriptWarning& w : script.TakeWarnings()) {
@@ -43,16 +49,24 @@ int RunKelpie(int argc, char** argv, Console& console) {
   const std::string scriptPath = argv[1];
   std::string supPath;
   if (!OutputPathFor(scriptPath, supPath)) return reporter.StartupError(kUsage);
-  return ConvertScript(scriptPath, supPath, nullptr, console);
+  // A failed allocation, or any error nobody expected, ends the run here with
+  // one line; unwinding removes the unfinished stream.
+  try {
+    return ConvertScript(scriptPath, supPath, nullptr, console);
+  } catch (const std::bad_alloc&) {
+    reporter.CantConvert(scriptPath, kNotEnoughMemory);
+  } catch (const std::exception& e) {
+    reporter.CantConvert(scriptPath, e.what());
+  }
+  return 1;
 }
 
 int ConvertScript(const std::string& scriptPath, const std::string& supPath, TextFace* face,
                   Console& console) {
   Reporter reporter(console);
-  // The output is created before the script is opened, so a script that
-  // cannot be opened leaves an empty ".sup" behind.
-  OutputFile out;
-  if (!out.Open(supPath)) return reporter.StartupError(kCantOpenSup, supPath, out.error());
+  // The script first, then the font, then the output: the stream is only
+  // begun (in a temporary file) once nothing else can stop the run from
+  // starting, so a refused run leaves every file as it was.
   ScriptFile script;
   if (!script.Open(scriptPath)) {
     return reporter.StartupError(kCantOpenAss, scriptPath, script.open_error());
@@ -64,6 +78,12 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     if (ownFace == nullptr) return reporter.StartupError("can't open font: " + fontError);
     face = ownFace.get();
   }
+  OutputFile out;
+  if (!out.Open(supPath)) return reporter.StartupError(kCantOpenSup, supPath, out.error());
+  if (out.Replaces(script.info())) {
+    out.Discard();
+    return reporter.StartupError(kCantOpenSup, supPath, kIsTheScript);
+  }
 
   Pipeline pipeline(*face, out, reporter);
   PlayRes playRes;
@@ -72,6 +92,7 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
   SubtitleEvent event;
   std::string line;
   std::string warning;
+  long events = 0;
   ReportFileWarnings(script, scriptPath, reporter);
   while (!out.failed() && script.NextLine(&line)) {
     ReportFileWarnings(script, scriptPath, reporter);
@@ -79,21 +100,22 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
     // A group is complete when an event with other times arrives; it is
     // drawn with the play resolution in force at that moment.
+    events += kind == LineKind::kEvent;
     if (kind == LineKind::kEvent && grouper.Add(std::move(event), &group)) {
       pipeline.WriteGroup(group, playRes);
     }
   }
-  // The last group; a script without dialogue writes an empty ".sup".
-  if (!out.failed() && grouper.Finish(&group)) pipeline.WriteGroup(group, playRes);
-
+  // On every failure the output's destructor removes the unfinished stream.
   if (script.read_error() != 0) {
-    reporter.CantRead(scriptPath, std::strerror(script.read_error()));
-    out.Discard();
+    reporter.CantRead(scriptPath, script.read_error() == ENOMEM
+                                      ? kNotEnoughMemory
+                                      : std::strerror(script.read_error()));
     return 1;
   }
+  if (!out.failed() && grouper.Finish(&group)) pipeline.WriteGroup(group, playRes);
+  if (events == 0) reporter.ScriptWarning(scriptPath, 0, kNoDialogue);
   if (!out.Close()) {
     reporter.CantWrite(out.path(), out.error());
-    out.Discard();
     return 1;
   }
   reporter.Finished();
