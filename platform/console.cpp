@@ -28,8 +28,12 @@ Console StandardConsole() {
   Console console;
   struct stat outStat {};
   struct stat errStat {};
+  // A terminal keeps the two streams' order by itself (standard output is
+  // line-buffered there, standard error unbuffered), and a device such as
+  // /dev/null has no order to keep.
   if (fstat(STDOUT_FILENO, &outStat) == 0 && fstat(STDERR_FILENO, &errStat) == 0 &&
-      outStat.st_dev == errStat.st_dev && outStat.st_ino == errStat.st_ino) {
+      outStat.st_dev == errStat.st_dev && outStat.st_ino == errStat.st_ino &&
+      !S_ISCHR(errStat.st_mode)) {
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     std::setvbuf(stderr, nullptr, _IOLBF, BUFSIZ);
     console.joined = true;
