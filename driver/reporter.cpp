@@ -44,6 +44,10 @@ void Reporter::OutOfMemoryDrawing(const std::string& path, long line) {
   console_.Err("out of memory while drawing %s:%ld\n", path.c_str(), line);
 }
 
+void Reporter::CantConvert(const std::string& path, const std::string& reason) {
+  console_.Err("can't convert %s: %s\n", path.c_str(), reason.c_str());
+}
+
 void Reporter::Finished() {
   console_.Err("finished\n");
 }

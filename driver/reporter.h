@@ -35,6 +35,8 @@ class Reporter {
   void CantWrite(const std::string& path, const std::string& reason);
   // "out of memory while drawing <path>:<line>".
   void OutOfMemoryDrawing(const std::string& path, long line);
+  // "can't convert <path>: <reason>", for a run ended by an unexpected error.
+  void CantConvert(const std::string& path, const std::string& reason);
   void Finished();
 
   // The progress of one picture, in this order: PictureStart, then what the

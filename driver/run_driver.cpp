@@ -1,8 +1,10 @@
 #include "driver/run_driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <thread>
@@ -21,6 +23,9 @@ namespace {
 constexpr char kUsage[] = "usage: kelpie.exe *.ass";
 constexpr char kCantOpenSup[] = "can't open *.sup";
 constexpr char kCantOpenAss[] = "can't open *.ass";
+constexpr char kIsTheScript[] = "is the script itself";
+constexpr char kNotEnoughMemory[] = "not enough memory";
+constexpr char kNoDialogue[] = "no Dialogue lines; the stream is empty";
 
 void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Reporter& reporter) {
   for (const ScriptWarning& w : script.TakeWarnings()) {
@@ -85,16 +90,24 @@ int RunKelpie(int argc, char** argv, Console& console) {
   const std::string scriptPath = argv[1];
   std::string supPath;
   if (!OutputPathFor(scriptPath, supPath)) return reporter.StartupError(kUsage);
-  return ConvertScript(scriptPath, supPath, nullptr, console);
+  // A failed allocation, or any error nobody expected, ends the run here with
+  // one line; unwinding removes the unfinished stream.
+  try {
+    return ConvertScript(scriptPath, supPath, nullptr, console);
+  } catch (const std::bad_alloc&) {
+    reporter.CantConvert(scriptPath, kNotEnoughMemory);
+  } catch (const std::exception& e) {
+    reporter.CantConvert(scriptPath, e.what());
+  }
+  return 1;
 }
 
 int ConvertScript(const std::string& scriptPath, const std::string& supPath, TextFace* face,
                   Console& console) {
   Reporter reporter(console);
-  // The output is created before the script is opened, so a script that
-  // cannot be opened leaves an empty ".sup" behind.
-  OutputFile out;
-  if (!out.Open(supPath)) return reporter.StartupError(kCantOpenSup, supPath, out.error());
+  // The script first, then the font, then the output: the stream is only
+  // begun (in a temporary file) once nothing else can stop the run from
+  // starting, so a refused run leaves every file as it was.
   ScriptFile script;
   if (!script.Open(scriptPath)) {
     return reporter.StartupError(kCantOpenAss, scriptPath, script.open_error());
@@ -106,26 +119,36 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     if (ownFace == nullptr) return reporter.StartupError("can't open font: " + fontError);
     face = ownFace.get();
   }
+  OutputFile out;
+  if (!out.Open(supPath)) return reporter.StartupError(kCantOpenSup, supPath, out.error());
+  if (out.Replaces(script.info())) {
+    out.Discard();
+    return reporter.StartupError(kCantOpenSup, supPath, kIsTheScript);
+  }
 
   // The whole script is read first: which pictures are made depends on every
-  // line's time. Memory grows with the script's text, not its pictures.
-  std::vector<SubtitleEvent> events = ReadEvents(script, scriptPath, reporter);
-  if (script.read_error() != 0) {
-    reporter.CantRead(scriptPath, std::strerror(script.read_error()));
-    out.Discard();
+  // line's time. Memory grows with the script's text, not its pictures. On
+  // every failure the output's destructor removes the unfinished stream.
+  std::vector<SubtitleEvent> events;
+  try {
+    events = ReadEvents(script, scriptPath, reporter);
+  } catch (const std::bad_alloc&) {
+    reporter.CantRead(scriptPath, kNotEnoughMemory);
     return 1;
   }
+  if (script.read_error() != 0) {
+    reporter.CantRead(scriptPath, script.read_error() == ENOMEM
+                                      ? kNotEnoughMemory
+                                      : std::strerror(script.read_error()));
+    return 1;
+  }
+  if (events.empty()) reporter.ScriptWarning(scriptPath, 0, kNoDialogue);
 
   const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
   Pipeline pipeline(plan, *face, out, reporter, ThreadCount(reporter));
-  if (!pipeline.WriteAll(scriptPath)) {
-    out.Discard();
-    return 1;
-  }
-
+  if (!pipeline.WriteAll(scriptPath)) return 1;
   if (!out.Close()) {
     reporter.CantWrite(out.path(), out.error());
-    out.Discard();
     return 1;
   }
   reporter.Finished();

@@ -17,14 +17,18 @@
 namespace kelpie {
 
 // Runs the whole conversion; returns the process exit status: 0 after a
-// complete run, 1 after a start-up error (reported, then one key wait) or a
-// failed read or write (reported; no ".sup" is left behind).
+// complete run, 1 after a start-up error (reported, then one key wait), a
+// failed read or write or an unexpected error such as a failed allocation
+// (reported in one line). A run that does not end with 0 leaves the ".sup"
+// exactly as it was, or absent.
 int RunKelpie(int argc, char** argv, Console& console);
 
 // Converts the script at `scriptPath` into `supPath` (the part of RunKelpie
-// after the command line): opens the output, then the script, then the
-// subtitle font unless `face` is given, and writes every group. Start-up
-// errors are reported as RunKelpie reports them. Returns the exit status.
+// after the command line): opens the script, the subtitle font unless
+// `face` is given, then the output (refused when it is the script itself),
+// and writes every group; the stream replaces `supPath` only at the end of a
+// complete run. Start-up errors are reported as RunKelpie reports them.
+// Returns the exit status.
 // `face`, when not null, is the caller's and may be used for many runs.
 int ConvertScript(const std::string& scriptPath, const std::string& supPath, TextFace* face,
                   Console& console);

@@ -24,20 +24,28 @@ void WaitForKeyIfTerminal() {
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
-void BufferStandardErrorIfRedirected() {
-  if (isatty(STDERR_FILENO)) return;
+Console StandardConsole() {
+  Console console;
   struct stat outStat {};
   struct stat errStat {};
-  if (fstat(STDERR_FILENO, &errStat) != 0) return;
-  if (fstat(STDOUT_FILENO, &outStat) == 0 && outStat.st_dev == errStat.st_dev &&
-      outStat.st_ino == errStat.st_ino) {
-    return;
+  // A terminal keeps the two streams' order by itself (standard output is
+  // line-buffered there, standard error unbuffered), and a device such as
+  // /dev/null has no order to keep.
+  if (fstat(STDOUT_FILENO, &outStat) == 0 && fstat(STDERR_FILENO, &errStat) == 0 &&
+      outStat.st_dev == errStat.st_dev && outStat.st_ino == errStat.st_ino &&
+      !S_ISCHR(errStat.st_mode)) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    std::setvbuf(stderr, nullptr, _IOLBF, BUFSIZ);
+    console.joined = true;
+  } else if (!isatty(STDERR_FILENO)) {
+    std::setvbuf(stderr, nullptr, _IOFBF, 4096);
   }
-  std::setvbuf(stderr, nullptr, _IOFBF, 4096);
+  return console;
 }
 
 void Console::Out(const char* format, ...) {
   va_list args;
+  if (joined) std::fflush(err);
   va_start(args, format);
   std::vfprintf(out, format, args);
   va_end(args);
@@ -45,6 +53,7 @@ void Console::Out(const char* format, ...) {
 
 void Console::Err(const char* format, ...) {
   va_list args;
+  if (joined) std::fflush(out);
   va_start(args, format);
   std::vfprintf(err, format, args);
   va_end(args);

@@ -13,20 +13,14 @@ namespace kelpie {
 // returns at once otherwise (pipes, files, CI).
 void WaitForKeyIfTerminal();
 
-// Gives standard error a buffer when it goes to a file or pipe of its own:
-// a conversion writes a few progress lines per picture, and one system call
-// each was a measurable part of a run. The buffer is small (a page, about
-// fifty pictures' lines, a hundredth of a second of work), so that a
-// program reading the progress through a pipe still sees it move. Standard
-// error stays unbuffered on a terminal, and when it shares its file with
-// standard output, where the two streams' lines mix as they always did.
-// Call once at start-up, before anything is written.
-void BufferStandardErrorIfRedirected();
-
 struct Console {
   std::FILE* out = stdout;  // per-picture colour lines and reduction errors
   std::FILE* err = stderr;  // progress header/closing lines, warnings, fatal errors
   void (*waitForKey)() = WaitForKeyIfTerminal;
+  // The two streams reach the same place: both are line-buffered, and each
+  // one is flushed before the other is written to, so that their lines mix
+  // in the order they were printed.
+  bool joined = false;
 
   void Out(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void Err(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -38,6 +32,18 @@ struct Console {
     if (waitForKey != nullptr) waitForKey();
   }
 };
+
+// The console of a run on the process's standard streams, their buffering
+// set for where they go. Call once at start-up, before anything is written.
+// When standard output and error reach the same file or pipe, each line
+// goes out whole and in the order it was printed (see Console::joined).
+// Otherwise standard error gets a buffer when it goes to a file or pipe: a
+// conversion writes a few progress lines per picture, and one system call
+// each was a measurable part of a run. The buffer is small (a page, about
+// fifty pictures' lines, a hundredth of a second of work), so that a program
+// reading the progress through a pipe still sees it move. On a terminal of
+// its own standard error stays unbuffered.
+Console StandardConsole();
 
 }  // namespace kelpie
 

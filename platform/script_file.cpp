@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace kelpie {
@@ -15,6 +16,7 @@ namespace kelpie {
 namespace {
 
 constexpr std::size_t kChunkSize = 1 << 16;
+constexpr std::size_t kSniffSize = 4096;  // bytes looked at for UTF-16 without a byte-order mark
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
@@ -153,12 +155,11 @@ bool ScriptFile::Open(const std::string& path) {
     open_error_ = std::strerror(errno);
     return false;
   }
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
+  if (fstat(fd, &info_) != 0) {
     open_error_ = std::strerror(errno);
-  } else if (S_ISDIR(info.st_mode)) {
+  } else if (S_ISDIR(info_.st_mode)) {
     open_error_ = std::strerror(EISDIR);
-  } else if (!S_ISREG(info.st_mode)) {
+  } else if (!S_ISREG(info_.st_mode)) {
     open_error_ = "not a regular file";
   } else {
     const int flags = fcntl(fd, F_GETFL);
@@ -180,28 +181,62 @@ bool ScriptFile::Open(const std::string& path) {
   return true;
 }
 
-bool ScriptFile::Rewind() {
-  if (std::fseek(file_, 0, SEEK_SET) != 0) {
+bool ScriptFile::Rewind(long offset) {
+  chunk_.clear();
+  chunk_pos_ = 0;
+  if (std::fseek(file_, offset, SEEK_SET) != 0) {
     open_error_ = std::strerror(errno);
     return false;
   }
   return true;
 }
 
+// Reads a UTF-16 or UTF-32 file from `start` (after its byte-order mark)
+// for the line end it uses, and leaves it at `start`.
+bool ScriptFile::SetWide(Encoding encoding, const char* name, int unitSize, long start) {
+  encoding_ = encoding;
+  encoding_name_ = name;
+  unitSize_ = unitSize;
+  if (!Rewind(start)) return false;
+  bool sawCr = false;
+  std::uint32_t unit = 0;
+  while (NextUnit(unit) == unitSize_ && unit != '\n') sawCr |= unit == '\r';
+  if (read_error_ != 0) {
+    open_error_ = std::strerror(read_error_);
+    return false;
+  }
+  if (unit != '\n' && sawCr) lineEnd_ = '\r';
+  return Rewind(start);
+}
+
 // Reads the file once to find out how to decode it, and leaves it at the
 // position where its first line starts.
 bool ScriptFile::DecideEncoding() {
-  unsigned char head[2];
-  if (std::fread(head, 1, 2, file_) == 2) {
-    if (head[0] == 0xFF && head[1] == 0xFE) {
-      encoding_ = Encoding::kUtf16Le;
-      encoding_name_ = "UTF-16LE";
-      return true;
-    }
-    if (head[0] == 0xFE && head[1] == 0xFF) {
-      encoding_ = Encoding::kUtf16Be;
-      encoding_name_ = "UTF-16BE";
-      return true;
+  unsigned char head[kSniffSize];
+  errno = 0;
+  const std::size_t got = std::fread(head, 1, sizeof head, file_);
+  if (std::ferror(file_)) {
+    open_error_ = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  const auto startsWith = [&](std::string_view mark) {
+    return got >= mark.size() && std::memcmp(head, mark.data(), mark.size()) == 0;
+  };
+  // UTF-32's little-endian mark begins with UTF-16's, so it is tried first.
+  using namespace std::string_view_literals;
+  if (startsWith("\xFF\xFE\0\0"sv)) return SetWide(Encoding::kUtf32Le, "UTF-32LE", 4, 4);
+  if (startsWith("\0\0\xFE\xFF"sv)) return SetWide(Encoding::kUtf32Be, "UTF-32BE", 4, 4);
+  if (startsWith("\xFF\xFE")) return SetWide(Encoding::kUtf16Le, "UTF-16LE", 2, 2);
+  if (startsWith("\xFE\xFF")) return SetWide(Encoding::kUtf16Be, "UTF-16BE", 2, 2);
+  std::size_t zeros[2] = {0, 0};  // at even and at odd offsets
+  for (std::size_t i = 0; i < got; ++i) zeros[i % 2] += head[i] == 0;
+  const std::size_t count[2] = {(got + 1) / 2, got / 2};
+  for (int high = 0; high < 2 && got >= 2; ++high) {
+    if (10 * zeros[high] >= 9 * count[high] && 10 * zeros[1 - high] < count[1 - high]) {
+      warnings_.push_back(
+          {0, std::string("not UTF-8; reading it as UTF-16") + (high == 0 ? "BE" : "LE")});
+      return high == 0 ? SetWide(Encoding::kUtf16Be, "UTF-16BE", 2, 0)
+                       : SetWide(Encoding::kUtf16Le, "UTF-16LE", 2, 0);
     }
   }
   if (!Rewind()) return false;
@@ -210,8 +245,10 @@ bool ScriptFile::DecideEncoding() {
   // over to the next. The line of the first ill-formed sequence is kept.
   std::vector<unsigned char> chunk(kChunkSize + 4);
   std::size_t carry = 0;
-  long line = 1;
+  long line = 1;    // counted at line feeds
+  long crLine = 1;  // counted at carriage returns, for a file without line feeds
   long bad_line = 0;
+  long badCrLine = 0;
   while (bad_line == 0) {
     errno = 0;
     const std::size_t n = std::fread(chunk.data() + carry, 1, kChunkSize, file_);
@@ -225,7 +262,8 @@ bool ScriptFile::DecideEncoding() {
     std::size_t i = 0;
     while (i < size) {
       if (chunk[i] < 0x80) {
-        if (chunk[i] == '\n') ++line;
+        line += chunk[i] == '\n';
+        crLine += chunk[i] == '\r';
         ++i;
         continue;
       }
@@ -239,21 +277,31 @@ bool ScriptFile::DecideEncoding() {
         break;
       } else {
         bad_line = line;
+        badCrLine = crLine;
         break;
       }
     }
     if (at_end) break;
   }
   if (!Rewind()) return false;
-  if (bad_line == 0) return true;  // UTF-8 (or ASCII): read as it stands
+  bool sawLf = line > 1;
+  bool sawCr = crLine > 1;
+  if (bad_line == 0) {  // UTF-8 (or ASCII): read as it stands
+    if (!sawLf && sawCr) lineEnd_ = '\r';
+    return true;
+  }
 
   // Not UTF-8: ask uchardet, fed the whole file chunk by chunk.
   std::string detected;
   uchardet_t detector = uchardet_new();
   bool fed = detector != nullptr;
   std::size_t n;
-  while (fed && (n = std::fread(chunk.data(), 1, kChunkSize, file_)) > 0) {
-    fed = uchardet_handle_data(detector, reinterpret_cast<const char*>(chunk.data()), n) == 0;
+  while ((n = std::fread(chunk.data(), 1, kChunkSize, file_)) > 0) {
+    sawLf |= std::memchr(chunk.data(), '\n', n) != nullptr;
+    sawCr |= std::memchr(chunk.data(), '\r', n) != nullptr;
+    if (fed) {
+      fed = uchardet_handle_data(detector, reinterpret_cast<const char*>(chunk.data()), n) == 0;
+    }
   }
   if (detector != nullptr) {
     uchardet_data_end(detector);
@@ -265,6 +313,10 @@ bool ScriptFile::DecideEncoding() {
     return false;
   }
   if (!Rewind()) return false;
+  if (!sawLf && sawCr) {
+    lineEnd_ = '\r';
+    bad_line = badCrLine;
+  }
 
   // "UTF-8" or "ASCII" for a file that is neither means the detector gave up.
   if (!detected.empty() && detected != "UTF-8" && detected != "ASCII") {
@@ -289,19 +341,27 @@ bool ScriptFile::DecideEncoding() {
 }
 
 bool ScriptFile::NextLine(std::string* line) {
-  if (file_ == nullptr) return false;
-  if (encoding_ == Encoding::kUtf16Le || encoding_ == Encoding::kUtf16Be) {
-    return NextUtf16Line(line);
+  if (file_ == nullptr || read_error_ != 0) return false;
+  try {
+    return unitSize_ > 1 ? NextWideLine(line) : NextByteLine(line);
+  } catch (const std::bad_alloc&) {
+    read_error_ = ENOMEM;
+    return false;
   }
+}
+
+bool ScriptFile::NextByteLine(std::string* line) {
   errno = 0;
-  const ssize_t n = getline(&buffer_, &capacity_, file_);
+  const ssize_t n = getdelim(&buffer_, &capacity_, lineEnd_, file_);
   if (n < 0) {
-    if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
+    // getdelim also fails when a line does not fit in memory, leaving the
+    // stream without its error flag: only the end flag means the end.
+    if (std::ferror(file_) || !std::feof(file_)) read_error_ = errno != 0 ? errno : EIO;
     return false;
   }
   std::size_t length = static_cast<std::size_t>(n);
-  if (length > 0 && buffer_[length - 1] == '\n') --length;
-  if (length > 0 && buffer_[length - 1] == '\r') --length;
+  if (length > 0 && buffer_[length - 1] == lineEnd_) --length;
+  if (lineEnd_ == '\n' && length > 0 && buffer_[length - 1] == '\r') --length;
   const char* start = buffer_;
   if (line_number_ == 0 && std::string_view(start, length).starts_with(kUtf8Bom)) {
     start += kUtf8Bom.size();
@@ -380,24 +440,34 @@ int ScriptFile::NextByte() {
   return chunk_[chunk_pos_++];
 }
 
-bool ScriptFile::NextUtf16Line(std::string* line) {
+// Reads one code unit of unitSize_ bytes in the file's byte order. Returns
+// the number of bytes read: unitSize_, fewer for a unit cut short by the
+// end, 0 at the end.
+int ScriptFile::NextUnit(std::uint32_t& unit) {
+  const bool bigEndian = encoding_ == Encoding::kUtf16Be || encoding_ == Encoding::kUtf32Be;
+  unit = 0;
+  for (int got = 0; got < unitSize_; ++got) {
+    const int b = NextByte();
+    if (b < 0) return got;
+    unit = bigEndian ? unit << 8 | static_cast<std::uint32_t>(b)
+                     : unit | static_cast<std::uint32_t>(b) << (8 * got);
+  }
+  return unitSize_;
+}
+
+bool ScriptFile::NextWideLine(std::string* line) {
   line->clear();
   bool any = false;
   bool bad = false;
-  std::uint32_t high = 0;  // a high surrogate waiting for its low half
-  for (;;) {
-    const int b0 = NextByte();
-    if (b0 < 0) break;
+  std::uint32_t high = 0;  // a UTF-16 high surrogate waiting for its low half
+  std::uint32_t unit = 0;
+  for (int got; (got = NextUnit(unit)) > 0;) {
     any = true;
-    const int b1 = NextByte();
-    if (b1 < 0) {  // an odd byte at the end
+    if (got < unitSize_) {  // bytes at the end that make no whole unit
       line->append(kReplacement);
       bad = true;
       break;
     }
-    const std::uint32_t unit = encoding_ == Encoding::kUtf16Le
-                                   ? static_cast<std::uint32_t>(b0 | b1 << 8)
-                                   : static_cast<std::uint32_t>(b0 << 8 | b1);
     if (high != 0) {
       if (unit >= 0xDC00 && unit <= 0xDFFF) {
         AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), line);
@@ -408,12 +478,12 @@ bool ScriptFile::NextUtf16Line(std::string* line) {
       bad = true;
       high = 0;
     }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
+    if (unitSize_ == 2 && unit >= 0xD800 && unit <= 0xDBFF) {
       high = unit;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    } else if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) {
       line->append(kReplacement);
       bad = true;
-    } else if (unit == '\n') {
+    } else if (unit == static_cast<std::uint32_t>(lineEnd_)) {
       break;
     } else {
       AppendUtf8(unit, line);
@@ -424,7 +494,7 @@ bool ScriptFile::NextUtf16Line(std::string* line) {
     bad = true;
   }
   if (!any || read_error_ != 0) return false;
-  if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (lineEnd_ == '\n' && !line->empty() && line->back() == '\r') line->pop_back();
   ++line_number_;
   if (bad) NoteUndecodable();
   return true;

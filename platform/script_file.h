@@ -1,9 +1,13 @@
 // Reads a script file as a sequence of UTF-8 text lines, whatever their
-// length and whatever the file's encoding. The line end (line feed, or
-// carriage return and line feed) is not part of a line.
+// length and whatever the file's encoding. A line ends at a line feed or a
+// carriage return and line feed; in a file with no line feed at all (classic
+// Mac OS), at a carriage return. The line end is not part of a line.
 //
 // Encodings, decided when the file is opened:
-//   - a UTF-16 byte-order mark (little or big endian): the file is UTF-16;
+//   - a UTF-32 or UTF-16 byte-order mark (little or big endian): that;
+//   - UTF-16 without a byte-order mark, when in the first 4 KiB nine bytes in
+//     ten at one parity are zero and fewer than one in ten at the other (the
+//     high bytes of mostly ASCII text), with a warning naming it;
 //   - otherwise, a file that is valid UTF-8 is passed on byte for byte (a
 //     UTF-8 byte-order mark at its start is skipped);
 //   - otherwise the encoding is detected (uchardet, as media players do) and
@@ -18,6 +22,7 @@
 #define KELPIE_PLATFORM_SCRIPT_FILE_H_
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -42,8 +47,10 @@ class ScriptFile {
  public:
   enum class Encoding {
     kUtf8,         // valid UTF-8 (ASCII included): lines as they stand
-    kUtf16Le,      // by its byte-order mark
-    kUtf16Be,      // by its byte-order mark
+    kUtf16Le,      // by its byte-order mark or its zero bytes
+    kUtf16Be,      // by its byte-order mark or its zero bytes
+    kUtf32Le,      // by its byte-order mark
+    kUtf32Be,      // by its byte-order mark
     kConverted,    // detected; converted by iconv from encoding_name()
     kUtf8Replace,  // not UTF-8, encoding unknown: invalid bytes become U+FFFD
   };
@@ -61,15 +68,18 @@ class ScriptFile {
   const std::string& open_error() const { return open_error_; }
 
   Encoding encoding() const { return encoding_; }
-  // "UTF-8", "UTF-16LE", "UTF-16BE" or the detected name (e.g. "ISO-8859-1").
+  // "UTF-8", "UTF-16LE", "UTF-32BE", ... or the detected name ("ISO-8859-1").
   const std::string& encoding_name() const { return encoding_name_; }
+  // The open file's status (its device and inode tell it from other files).
+  const struct stat& info() const { return info_; }
 
   // Reads the next line into *line (UTF-8, without its line end). Returns
-  // false at the end of the file, or when reading fails (see read_error()).
+  // false at the end of the file, or when reading fails (see read_error()):
+  // a line too long for the memory left is a failure, never the end.
   bool NextLine(std::string* line);
 
-  // errno of a failed read (an I/O error, no memory for a huge line), 0 when
-  // the file was read to its end.
+  // errno of a failed read (an I/O error; ENOMEM when a line did not fit in
+  // memory), 0 when the file was read to its end.
   int read_error() const { return read_error_; }
 
   // 1-based number of the line last returned by NextLine.
@@ -82,9 +92,11 @@ class ScriptFile {
 
  private:
   bool DecideEncoding();
-  bool Rewind();
-  bool NextByteLine();
-  bool NextUtf16Line(std::string* line);
+  bool SetWide(Encoding encoding, const char* name, int unitSize, long start);
+  bool Rewind(long offset = 0);
+  bool NextByteLine(std::string* line);
+  bool NextWideLine(std::string* line);
+  int NextUnit(std::uint32_t& unit);
   int NextByte();
   void ConvertLine(const char* bytes, std::size_t size, std::string* line);
   void NoteUndecodable();
@@ -93,11 +105,14 @@ class ScriptFile {
   std::string open_error_;
   Encoding encoding_ = Encoding::kUtf8;
   std::string encoding_name_ = "UTF-8";
+  struct stat info_ {};
+  char lineEnd_ = '\n';  // '\r' in a file without line feeds
+  int unitSize_ = 1;     // bytes per code unit: 2 for UTF-16, 4 for UTF-32
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
   // Raw bytes of the current line (getline's buffer) for the byte encodings.
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
-  // Read-ahead for UTF-16, which is decoded byte by byte.
+  // Read-ahead for UTF-16 and UTF-32, which are decoded byte by byte.
   std::vector<std::uint8_t> chunk_;
   std::size_t chunk_pos_ = 0;
   long line_number_ = 0;
