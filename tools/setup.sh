@@ -16,6 +16,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev libass-dev
   clang libclang-rt-14-dev libssl-dev
   python3 time
+  libicu-dev ffmpeg
 )
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
