@@ -178,13 +178,14 @@ inline void EnterColour(ColourTable& table, std::uint32_t key) {
 //     the first has been visited, each of the others is either transparent
 //     (the flag is already set) or found in the table, so visiting them
 //     changes nothing; only a run's first pixel can overflow the table.
+// When `rowUsed` is given, a row r with rowUsed[r] == 0 is known to be fully
+// transparent and its pixels are not read (they may hold anything).
 // Always inlined, so that the callers' state (run-length coder, output
 // length) stays in registers rather than behind references.
 template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
-inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width,
-                                                              std::int32_t height, RowAt&& rowAt,
-                                                              ColourTable& table, bool probe,
-                                                              OnRun&& onRun, OnRowEnd&& onRowEnd) {
+inline __attribute__((always_inline)) ScanResult ScanRowsWith(
+    std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
+    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr) {
   table = ColourTable{};
   ColourIndex index;
   PixelRuns runs;
@@ -209,7 +210,14 @@ inline __attribute__((always_inline)) ScanResult ScanRowsWith(std::int32_t width
     return true;
   };
   for (std::int32_t r = 0; r < height; ++r) {
-    ForEachPixelRun(rowAt(r), width, runs, visit);
+    if (rowUsed != nullptr && rowUsed[r] == 0) {
+      // A row known to be fully transparent: one transparent run, which
+      // enters nothing, as a scan of its pixels would find.
+      result.transparent |= width > 0;
+      if (width > 0) onRun(0, width, static_cast<std::uint8_t>(-1));
+    } else {
+      ForEachPixelRun(rowAt(r), width, runs, visit);
+    }
     if (result.end == ScanEnd::kOverflow) return result;
     onRowEnd();
     if (probe && table.entryCount == ColourTable::kMaxEntries) {

@@ -168,6 +168,7 @@ const ArgbBitmap& PictureMaker::Draw(const PictureJob& job) {
   }
   object.span = SpanOf(job.boxes);
   Compose(object, state_->canvas[0]);
+  ClearUnused(object);
   return *object.picture;
 }
 
@@ -179,8 +180,13 @@ void PictureMaker::Compose(Object& object, ArgbBitmap& canvas) {
     object.picture = first.picture;
     return;
   }
-  ComposePicture(object.lines, object.span, canvas);
+  ComposePicture(object.lines, object.span, canvas, object.rowUsed);
+  object.canvas = &canvas;
   object.picture = &canvas;
+}
+
+void PictureMaker::ClearUnused(Object& object) {
+  if (object.canvas != nullptr) ClearUnusedRows(object.rowUsed, *object.canvas);
 }
 
 ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int64_t& longest) {
@@ -193,10 +199,14 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
     // and codes its runs, and gives the final table and data whenever the
     // table never fills. Otherwise the picture takes the long way: loaded,
     // counted (reduced first when the count says so), then coded.
-    const ScanResult scan = EncodeRleWhileCounting(picture, s.colourTable, s.rleBuffer[0]);
+    Object& object = objects[0];
+    const ScanResult scan =
+        EncodeRleWhileCounting(picture, s.colourTable, s.rleBuffer[0],
+                               object.canvas != nullptr ? object.rowUsed.data() : nullptr);
     if (scan.end == ScanEnd::kComplete) {
       count = JudgeColourCount(s.colourTable, scan);
     } else {
+      ClearUnused(object);
       LoadPixels(picture, s.workImage);
       count = CountColours(s.workImage, s.colourTable, s.quantiser);
       if (count.ok) EncodeRle(s.workImage, s.colourTable, s.rleBuffer[0]);
@@ -206,6 +216,8 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
   }
   // Two objects share one palette: their pictures are counted (and reduced)
   // together, one above the other, then each is coded on its own.
+  ClearUnused(objects[0]);
+  ClearUnused(objects[1]);
   const ArgbBitmap& top = *objects[0].picture;
   const ArgbBitmap& bottom = *objects[1].picture;
   s.stacked.Reset(std::max(top.width(), bottom.width()), top.height() + bottom.height(), 0);

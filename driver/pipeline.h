@@ -109,7 +109,11 @@ class PictureMaker {
     std::vector<PlacedPicture> lines;
     Placement span;
     const ArgbBitmap* picture = nullptr;  // once composed
+    ArgbBitmap* canvas = nullptr;         // when its lines were laid on one
+    std::vector<std::uint8_t> rowUsed;    // of the canvas: rows some box covers
   };
+  // Makes every pixel of the object's picture defined (see ClearUnusedRows).
+  static void ClearUnused(Object& object);
 
   PictureResult MakeOrThrow(const PictureJob& job);
   // Sets object.picture: its one line's picture, or its lines laid on `canvas`.

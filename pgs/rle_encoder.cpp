@@ -264,7 +264,8 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle)
 // ARGB values directly: they are equal exactly when the WorkImage's bytes
 // would be, and the entries are made of their channels, so the table and the
 // indexes are the same.
-ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle) {
+ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle,
+                                  const std::uint8_t* rowUsed) {
   rle.rleLength = 0;
   RunCoder coder(rle);
   const ScanResult probe = ScanRowsWith<ArgbKeys>(
@@ -274,7 +275,7 @@ ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table,
       [&coder](std::int32_t start, std::int32_t end, std::uint8_t index) {
         coder.Add(index, end - start);
       },
-      [&coder] { coder.EndRow(); });
+      [&coder] { coder.EndRow(); }, rowUsed);
   FinishObject(coder.sink().length(), rle);
   return probe;
 }

@@ -45,8 +45,11 @@ bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuf
 // ARGB values directly) with every run coded into `rle` on the way. When the
 // probe completes, which it does whenever the table never fills, `table` is
 // what CountColours builds and `rle` what EncodeRle writes for the loaded
-// picture, rleLength included; otherwise both are unfinished.
-ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle);
+// picture, rleLength included; otherwise both are unfinished. Rows r with
+// rowUsed[r] == 0, when `rowUsed` is given, are taken as fully transparent
+// without being read.
+ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle,
+                                  const std::uint8_t* rowUsed = nullptr);
 
 // Whether a player holds the object data in `rle`.
 inline bool FitsPlayer(const RleBuffer& rle) {

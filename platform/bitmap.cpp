@@ -25,15 +25,19 @@ void ArgbBitmap::Clear(Argb value) {
 }
 
 void ArgbBitmap::Reset(int width, int height, Argb value) {
+  Resize(width, height);
+  Clear(value);
+}
+
+void ArgbBitmap::Resize(int width, int height) {
   assert(width >= 0 && height >= 0);
   width_ = width;
   height_ = height;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   // The memory only ever grows, by half at least, so that pictures creeping
   // up in size neither take fresh memory (and its page faults) each time
-  // nor have it zero-filled before it is filled with `value`.
+  // nor have it zero-filled before it is filled.
   if (count > pixels_.size()) pixels_.resize(std::max(count, pixels_.size() + pixels_.size() / 2));
-  Clear(value);
 }
 
 void ArgbBitmap::DrawOver(const ArgbBitmap& source, int x, int y) {

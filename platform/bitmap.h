@@ -82,6 +82,10 @@ class ArgbBitmap {
   // cleared to it would be, reusing its memory. REQUIRES: width >= 0,
   // height >= 0.
   void Reset(int width, int height, Argb value);
+  // Makes the bitmap width x height, reusing its memory, without setting any
+  // pixel: their values are unspecified until written. REQUIRES: width >= 0,
+  // height >= 0.
+  void Resize(int width, int height);
   // REQUIRES: 0 <= x < width, 0 <= y < height.
   Argb Pixel(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
   void SetPixel(int x, int y, Argb value) {

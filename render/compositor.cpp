@@ -109,10 +109,26 @@ Placement SpanOf(std::span<const Placement> boxes) {
 }
 
 void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
-                    ArgbBitmap& canvas) {
-  canvas.Reset(span.width, span.height, 0);
+                    ArgbBitmap& canvas, std::vector<std::uint8_t>& rowUsed) {
+  // A sign at the top and dialogue at the bottom leave most rows empty:
+  // only the rows under some box are cleared and drawn.
+  canvas.Resize(span.width, span.height);
+  rowUsed.assign(static_cast<std::size_t>(span.height), 0);
+  for (const PlacedPicture& line : lines) {
+    const int top = line.box.top - span.top;
+    std::fill_n(rowUsed.begin() + top, line.box.height, 1);
+  }
+  for (int y = 0; y < span.height; ++y) {
+    if (rowUsed[y] != 0) std::fill_n(canvas.Row(y), span.width, Argb{0});
+  }
   for (const PlacedPicture& line : lines) {
     canvas.DrawOver(*line.picture, line.box.left - span.left, line.box.top - span.top);
+  }
+}
+
+void ClearUnusedRows(const std::vector<std::uint8_t>& rowUsed, ArgbBitmap& canvas) {
+  for (int y = 0; y < canvas.height(); ++y) {
+    if (rowUsed[y] == 0) std::fill_n(canvas.Row(y), canvas.width(), Argb{0});
   }
 }
 

@@ -77,8 +77,13 @@ Placement SpanOf(std::span<const Placement> boxes);
 
 // Lays `lines` (in drawing order) on `canvas`, made the size of `span` and
 // transparent, each picture at its box relative to span's top-left corner.
+// rowUsed[y] tells whether a line's box covers row y of the canvas; rows it
+// does not cover are fully transparent, and are left unwritten (their pixels
+// unspecified) until ClearUnusedRows.
 void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
-                    ArgbBitmap& canvas);
+                    ArgbBitmap& canvas, std::vector<std::uint8_t>& rowUsed);
+// Makes the rows that ComposePicture left unwritten transparent.
+void ClearUnusedRows(const std::vector<std::uint8_t>& rowUsed, ArgbBitmap& canvas);
 
 // Splits `boxes` into a top and a bottom group with no row in common,
 // choosing the split whose two spans have the fewest pixels together.
