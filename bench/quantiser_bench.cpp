@@ -55,10 +55,20 @@ WorkImage TextLikePicture(int width, int height) {
   return image;
 }
 
+// The fast quantiser on the instruction set given by the argument (0 SSE2,
+// 1 AVX2, 2 AVX-512), and the plain one.
 void BM_QuantiseImage(benchmark::State& state) {
+  const InstructionSet sets[] = {InstructionSet::kSse2, InstructionSet::kAvx2,
+                                 InstructionSet::kAvx512};
+  const InstructionSet set = sets[state.range(0)];
+  if (!InstructionSetSupported(set)) {
+    state.SkipWithError("instruction set not supported here");
+    return;
+  }
   const WorkImage source = TextLikePicture(1000, 200);
   WorkImage image = source;
   auto quantiser = std::make_unique<Quantiser>();
+  quantiser->instructionSet = set;
   for (auto _ : state) {
     image.pixels = source.pixels;
     QuantiseImage(image, *quantiser);
@@ -66,7 +76,20 @@ void BM_QuantiseImage(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 1000 * 200);
 }
-BENCHMARK(BM_QuantiseImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QuantiseImage)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void BM_QuantiseImageReference(benchmark::State& state) {
+  const WorkImage source = TextLikePicture(1000, 200);
+  WorkImage image = source;
+  auto quantiser = std::make_unique<Quantiser>();
+  for (auto _ : state) {
+    image.pixels = source.pixels;
+    QuantiseImageReference(image, *quantiser);
+    benchmark::DoNotOptimize(image.pixels.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 1000 * 200);
+}
+BENCHMARK(BM_QuantiseImageReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kelpie
