@@ -66,7 +66,7 @@ TEST(QuantiserTest, TablesAndStep) {
 
   // The first of 499, 491, 487 pixels that does not divide the length, else 503.
   EXPECT_EQ(ChooseStep(4 * 491), 4u * 499);
-  EXPECT_EQ(ChooseStep(4 * 499 * 487), 4u * 491);
+  EXPECT_EQ(ChooseStep(4 * 499), 4u * 491);
   EXPECT_EQ(ChooseStep(4 * 499 * 491), 4u * 487);
   EXPECT_EQ(ChooseStep(4 * 499 * 491 * 487), 4u * 503);
 }
