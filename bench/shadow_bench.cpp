@@ -99,9 +99,9 @@ void BM_Shadow(benchmark::State& state) {
 }
 
 // One scratch reused, on the instruction set given by the second argument
-// (0 baseline, 1 AVX2, 2 AVX-512).
+// (0 SSE2, 1 AVX2, 2 AVX-512).
 void BM_ShadowReusedScratch(benchmark::State& state) {
-  const kelpie::InstructionSet sets[] = {kelpie::InstructionSet::kBaseline,
+  const kelpie::InstructionSet sets[] = {kelpie::InstructionSet::kSse2,
                                          kelpie::InstructionSet::kAvx2,
                                          kelpie::InstructionSet::kAvx512};
   const kelpie::InstructionSet set = sets[state.range(1)];
@@ -110,7 +110,7 @@ void BM_ShadowReusedScratch(benchmark::State& state) {
     return;
   }
   kelpie::ShadowScratch scratch;
-  scratch.blur.instructionSet = set;
+  scratch.instructionSet = set;
   RunShadow(state, [&](kelpie::ArgbBitmap& picture) { kelpie::ApplyShadow(picture, scratch); });
 }
 

@@ -46,28 +46,8 @@ void LoadPixelsReference(const ArgbBitmap& picture, WorkImage& image) {
 
 namespace {
 
-// Writes `count` pixels 0xAARRGGBB as the bytes red, green, blue, alpha. On a
-// little-endian machine those bytes read as one word 0xAABBGGRR, so each
-// pixel becomes that word by swapping its lowest and third bytes; sixteen
-// pixels at a time in a vector, the rest one by one. Compiled for each
-// instruction set, the widest the machine has chosen when the program loads.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void SwapRedAndBlue(
-    const Argb* src, std::uint8_t* dst, std::size_t count) {
-  typedef std::uint32_t Words __attribute__((vector_size(64)));
-  constexpr std::size_t kPixels = sizeof(Words) / sizeof(std::uint32_t);
-  std::size_t i = 0;
-  for (; i + kPixels <= count; i += kPixels) {
-    Words p;
-    std::memcpy(&p, src + i, sizeof p);
-    const Words word = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
-    std::memcpy(dst + 4 * i, &word, sizeof word);
-  }
-  for (; i < count; ++i) {
-    const std::uint32_t p = src[i];
-    const std::uint32_t word = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
-    std::memcpy(dst + 4 * i, &word, sizeof word);
-  }
-}
+#define KELPIE_INSTRUCTION_SET_BODY "colour/pixel_buffer_body.inc"
+#include "platform/instruction_set_copies.inc"
 
 }  // namespace
 
@@ -80,7 +60,8 @@ void LoadPixels(const ArgbBitmap& picture, WorkImage& image) {
   // The bitmap's rows and the block's both lie without gaps, so the picture
   // is one run of width * height pixels.
   const std::size_t count = image.pixels.size() / 4;
-  if (count > 0) SwapRedAndBlue(picture.Row(0), image.pixels.data(), count);
+  auto* swap = KELPIE_INSTRUCTION_SET_COPY(image.instructionSet, SwapRedAndBlue);
+  if (count > 0) swap(picture.Row(0), image.pixels.data(), count);
 }
 
 void LoadRgbaPixels(std::int32_t width, std::int32_t height, const std::uint8_t* rgba,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/bitmap.h"
+#include "platform/instruction_set.h"
 
 namespace kelpie {
 
@@ -23,6 +24,9 @@ struct WorkImage {
   // rows[i] == pixels.data() + 4 * width * i; valid until the next load or
   // FreePixels.
   std::vector<std::uint8_t*> rows;
+  // The copy of the fast loading LoadPixels runs; kept by loading and
+  // FreePixels.
+  InstructionSet instructionSet = InstructionSet::kBest;
 };
 
 // Copies `picture` into `image`, replacing what it held. The colour bytes are

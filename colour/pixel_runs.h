@@ -27,18 +27,20 @@ inline std::uint32_t PixelKey(const std::uint8_t* pixel) {
 // The run starts of the row last split, reused from row to row.
 class PixelRuns {
  public:
-  explicit PixelRuns(InstructionSet set = InstructionSet::kBest)
-      : set_(ChooseInstructionSet(set)) {}
+  // Splits with the copy of the fast splitter for `set`.
+  explicit PixelRuns(InstructionSet set = InstructionSet::kBest);
 
   // Splits `row` (`width` pixels of four bytes) and returns the number of
   // runs n (0 for width 0). Afterwards run i covers pixels [Start(i),
   // Start(i + 1)) for i < n: Start(0) is 0, Start(n) is width, and every
   // other start is a pixel that differs from the one before it.
   int Split(const std::uint8_t* row, std::int32_t width);
+  // The same, one pixel at a time; Split gives the same runs.
+  int SplitReference(const std::uint8_t* row, std::int32_t width);
   std::int32_t Start(int i) const { return starts_[static_cast<std::size_t>(i)]; }
 
  private:
-  InstructionSet set_;
+  int (*split_)(const std::uint8_t* row, std::int32_t width, std::int32_t* starts);
   std::vector<std::int32_t> starts_;
 };
 

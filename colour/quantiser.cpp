@@ -127,85 +127,6 @@ void FillRadiusWeights(Quantiser& q) {
   }
 }
 
-// The competition runs once per pixel and is where the quantiser spends its
-// time; where the compiler can target AVX2 it builds a second copy of it for
-// processors that have it. Both copies compute the same doubles: lanes of a
-// vector instruction round like scalar ones, and no fused multiply-add is
-// used by either.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define KELPIE_HOT_LOOPS __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#ifndef KELPIE_HOT_LOOPS
-#define KELPIE_HOT_LOOPS
-#endif
-
-KELPIE_HOT_LOOPS int Compete(Quantiser& q, const Sample& s) {
-  const double w = ColourWeight(s.alpha);
-
-  // First the distance of every neuron, its terms added in their order, in
-  // one pass that the compiler vectorises. Measuring a neuron only when its
-  // first two terms are below one of the two bests would give the same
-  // choices: the last two terms are not negative and rounded addition is
-  // monotone, so a neuron that fails that test has a full distance no
-  // smaller than either best and changes neither.
-  const double* __restrict alpha = q.network.alpha;
-  const double* __restrict blue = q.network.blue;
-  const double* __restrict green = q.network.green;
-  const double* __restrict red = q.network.red;
-  double* __restrict distance = q.distance;
-  const double sa = s.alpha, sb = s.blue, sg = s.green, sr = s.red;
-  if (w == 0.0) {
-    // Transparent sample: each colour term is 0 * |d| = +0 (the network's
-    // values are finite), so the sum is exactly the alpha term.
-    for (int i = 0; i < kNeuronCount; ++i) distance[i] = std::fabs(alpha[i] - sa);
-  } else {
-    for (int i = 0; i < kNeuronCount; ++i) {
-      double dist = w * std::fabs(blue[i] - sb) + w * std::fabs(red[i] - sr);
-      dist = dist + w * std::fabs(green[i] - sg);
-      dist = dist + std::fabs(alpha[i] - sa);
-      distance[i] = dist;
-    }
-  }
-
-  // The two contests, in neuron order; strict comparisons, so on equal
-  // distances the lower neuron wins. The biased one is kept as written
-  // (t = biasDist + bias, then biasDist = dist - bias): rearranging it
-  // changes the winner on some samples. Its test is left a branch on
-  // purpose: a predicted branch lets the next neuron's test start before
-  // this one's result is known, where a conditional move would chain them.
-  double nearDist = kFarDistance;
-  double biasDist = kFarDistance;
-  int nearPos = 0;
-  int biasPos = 0;
-  const double* bias = q.bias;
-  for (int i = 0; i < kNeuronCount; ++i) {
-    const double dist = distance[i];
-    const double t = biasDist + bias[i];
-    if (dist < nearDist) {
-      nearDist = dist;
-      nearPos = i;
-    }
-    if (__builtin_expect(dist < t, 0)) {
-      biasDist = dist - bias[i];
-      biasPos = i;
-    }
-  }
-
-  // Every neuron's frequency decays and its bias grows by the old frequency.
-  // The contests above read only biases from before this update, as they
-  // would if both ran neuron by neuron.
-  for (int i = 0; i < kNeuronCount; ++i) {
-    const double f = q.frequency[i] / 1024;
-    q.frequency[i] -= f;
-    q.bias[i] += f * 1024;
-  }
-  q.frequency[nearPos] += kFrequencyStep;
-  q.bias[nearPos] -= kBiasDebit;
-  return biasPos;
-}
-
 void MoveWinner(Quantiser& q, int j, const Sample& s) {
   Pull(q.network, j, q.alpha / 1024, s);
 }
@@ -220,17 +141,23 @@ void MoveNeighbours(Quantiser& q, unsigned span, int j, const Sample& s) {
   }
 }
 
-LearningFigures Learn(Quantiser& q) {
+namespace {
+
+#define KELPIE_INSTRUCTION_SET_BODY "colour/quantiser_body.inc"
+#include "platform/instruction_set_copies.inc"
+
+// Learn in its plain form: each neuron measured in full and its frequency and
+// bias updated as the contest passes it, and the walk by repeated
+// subtraction.
+LearningFigures LearnReference(Quantiser& q) {
   const std::size_t length = q.byteLength;
   const std::size_t samples = length / 4;
+  const std::size_t cycleLength = std::max<std::size_t>(1, samples / kSamplesPerCycleDivisor);
   q.alphaDivisor = kAlphaDivisor;
-  std::size_t cycleLength = samples / kSamplesPerCycleDivisor;
-  if (cycleLength == 0) cycleLength = 1;
   q.alpha = kInitialAlpha;
   q.radius = kInitialRadius;
   q.span = kInitialSpan;
   FillRadiusWeights(q);
-
   const std::size_t step = ChooseStep(length);
   std::size_t p = 0;
   for (std::size_t k = 1; k <= samples; ++k) {
@@ -240,13 +167,36 @@ LearningFigures Learn(Quantiser& q) {
       s = Sample{static_cast<double>(pixel[3]), q.GammaTable[pixel[2]], q.GammaTable[pixel[1]],
                  q.GammaTable[pixel[0]]};
     }
-    const int j = Compete(q, s);
-    MoveWinner(q, j, s);
-    if (q.span != 0) MoveNeighbours(q, q.span, j, s);
+    const double w = ColourWeight(s.alpha);
+    double nearDist = kFarDistance;
+    double biasDist = kFarDistance;
+    int nearPos = 0;
+    int biasPos = 0;
+    for (int i = 0; i < kNeuronCount; ++i) {
+      const Neuron n = q.network.Get(i);
+      double dist = w * std::fabs(n.blue - s.blue) + w * std::fabs(n.red - s.red);
+      dist = dist + w * std::fabs(n.green - s.green);
+      dist = dist + std::fabs(n.alpha - s.alpha);
+      if (dist < nearDist) {
+        nearDist = dist;
+        nearPos = i;
+      }
+      const double t = biasDist + q.bias[i];
+      if (dist < t) {
+        biasDist = dist - q.bias[i];
+        biasPos = i;
+      }
+      const double f = q.frequency[i] / 1024;
+      q.frequency[i] -= f;
+      q.bias[i] += f * 1024;
+    }
+    q.frequency[nearPos] += kFrequencyStep;
+    q.bias[nearPos] -= kBiasDebit;
+    MoveWinner(q, biasPos, s);
+    if (q.span != 0) MoveNeighbours(q, q.span, biasPos, s);
 
-    // Repeated subtraction of the length from p < length + step is p % length.
     p += step;
-    if (p >= length) p %= length;
+    while (p >= length) p -= length;
 
     if (k % cycleLength == 0) {
       q.alpha -= q.alpha / q.alphaDivisor;
@@ -260,6 +210,27 @@ LearningFigures Learn(Quantiser& q) {
   figures.initialRadius = static_cast<int>(kInitialSpan);
   figures.finalAlpha = static_cast<double>(static_cast<float>(q.alpha) / 1024);
   return figures;
+}
+
+// The bytes of `image` the quantiser reads: 4 * width * height, or as far as
+// the block goes. Repair: a block shorter than its stated size is quantised
+// only as far as it goes, instead of being read past its end.
+std::size_t QuantisedLength(const WorkImage& image) {
+  std::size_t length = 0;
+  if (image.width > 0 && image.height > 0) {
+    length = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4;
+  }
+  return std::min(length, image.pixels.size() / 4 * 4);
+}
+
+}  // namespace
+
+int Compete(Quantiser& q, const Sample& s) {
+  return KELPIE_INSTRUCTION_SET_COPY(q.instructionSet, FastCompete)(q, s);
+}
+
+LearningFigures Learn(Quantiser& q) {
+  return KELPIE_INSTRUCTION_SET_COPY(q.instructionSet, FastLearn)(q);
 }
 
 void BuildSearchPalette(Quantiser& q) {
@@ -379,20 +350,28 @@ void Remap(Quantiser& q, const Palette& palette, std::uint8_t* pixels, std::size
 }
 
 LearningFigures QuantiseImage(WorkImage& image, Quantiser& quantiser) {
-  std::size_t length = 0;
-  if (image.width > 0 && image.height > 0) {
-    length = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4;
-  }
-  // Repair: a block shorter than its stated size is quantised only as far as
-  // it goes, instead of being read past its end.
-  if (length > image.pixels.size()) length = image.pixels.size() / 4 * 4;
-
+  const std::size_t length = QuantisedLength(image);
   Initialise(quantiser, image.pixels.data(), length, kQuantiserGamma);
   const LearningFigures figures = Learn(quantiser);
   BuildSearchPalette(quantiser);
   Palette palette;
   WriteOutputPalette(quantiser, palette);
   Remap(quantiser, palette, image.pixels.data(), length / 4);
+  return figures;
+}
+
+LearningFigures QuantiseImageReference(WorkImage& image, Quantiser& quantiser) {
+  const std::size_t length = QuantisedLength(image);
+  Initialise(quantiser, image.pixels.data(), length, kQuantiserGamma);
+  const LearningFigures figures = LearnReference(quantiser);
+  BuildSearchPalette(quantiser);
+  Palette palette;
+  WriteOutputPalette(quantiser, palette);
+  for (std::size_t n = 0; n < length; n += 4) {
+    std::uint8_t* pixel = image.pixels.data() + n;
+    std::memcpy(pixel, palette[NearestColour(quantiser, pixel[0], pixel[1], pixel[2], pixel[3])],
+                4);
+  }
   return figures;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "colour/pixel_buffer.h"
+#include "platform/instruction_set.h"
 
 namespace kelpie {
 
@@ -71,6 +72,9 @@ struct Sample {
 
 // All of the network's state (about 40 kB).
 struct Quantiser {
+  // The copy of the competition that Learn and Compete run; kept by
+  // QuantiseImage and Initialise.
+  InstructionSet instructionSet = InstructionSet::kBest;
   double gamma = 0;
   // Linear 8-bit channel value -> gamma-encoded value, a whole number 0 to 255.
   double GammaTable[256] = {};
@@ -123,6 +127,11 @@ struct LearningFigures {
 // Rewrites every pixel of `image` with one of 256 palette colours. Cannot
 // fail; a picture of 0 pixels is left as it is (its figures are still given).
 LearningFigures QuantiseImage(WorkImage& image, Quantiser& quantiser);
+
+// The same in its plain form: every neuron measured in full, one after the
+// other, and a search for every pixel. QuantiseImage gives the same pixels,
+// figures and network.
+LearningFigures QuantiseImageReference(WorkImage& image, Quantiser& quantiser);
 
 // The steps of QuantiseImage, in the order it runs them.
 

@@ -142,40 +142,9 @@ constexpr float kNearInteger = 0x1p-12f;
 constexpr int kRingRows = 16;
 static_assert(kRingRows >= kTaps);
 
-// The fast blur compiled once for each instruction set (see blur_body.inc):
-// every function of a copy is compiled for its set.
-#if defined(__clang__)
-#define KELPIE_TARGET_BEGIN(set) \
-  _Pragma(KELPIE_STRINGIFY(clang attribute push(__attribute__((target(set))), apply_to = function)))
-#define KELPIE_TARGET_END _Pragma("clang attribute pop")
-#else
-#define KELPIE_TARGET_BEGIN(set) \
-  _Pragma("GCC push_options") _Pragma(KELPIE_STRINGIFY(GCC target(set)))
-#define KELPIE_TARGET_END _Pragma("GCC pop_options")
-#endif
-#define KELPIE_STRINGIFY(x) #x
-
-KELPIE_TARGET_BEGIN("avx512f,avx512bw,avx512vl")
-#define KELPIE_BLUR_AVX512 1
-namespace avx512 {
-#include "render/blur_body.inc"
-}  // namespace avx512
-#undef KELPIE_BLUR_AVX512
-KELPIE_TARGET_END
-
-KELPIE_TARGET_BEGIN("avx2")
-#define KELPIE_BLUR_AVX512 0
-namespace avx2 {
-#include "render/blur_body.inc"
-}  // namespace avx2
-#undef KELPIE_BLUR_AVX512
-KELPIE_TARGET_END
-
-#define KELPIE_BLUR_AVX512 0
-namespace baseline {
-#include "render/blur_body.inc"
-}  // namespace baseline
-#undef KELPIE_BLUR_AVX512
+// The fast blur, compiled once for each instruction set.
+#define KELPIE_INSTRUCTION_SET_BODY "render/blur_body.inc"
+#include "platform/instruction_set_copies.inc"
 
 bool AllZero(const std::vector<std::int32_t>& values) {
   return std::all_of(values.begin(), values.end(), [](std::int32_t v) { return v == 0; });
@@ -200,17 +169,7 @@ void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
   const int x1 = std::min(plane.width, rect.x1);
   const int y1 = std::min(plane.height, rect.y1);
   if (x0 >= x1 || y0 >= y1) return;
-  switch (ChooseInstructionSet(s.instructionSet)) {
-    case InstructionSet::kAvx512:
-      avx512::BlurPlane(plane, x0, y0, x1, y1, s);
-      break;
-    case InstructionSet::kAvx2:
-      avx2::BlurPlane(plane, x0, y0, x1, y1, s);
-      break;
-    default:
-      baseline::BlurPlane(plane, x0, y0, x1, y1, s);
-      break;
-  }
+  KELPIE_INSTRUCTION_SET_COPY(s.instructionSet, BlurPlane)(plane, x0, y0, x1, y1, s);
 }
 
 void BlurRgb(RgbBitmap& picture, BlurScratch& s) {

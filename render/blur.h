@@ -82,6 +82,7 @@ struct PixelRect {
 // Working memory of the fast blur, owned by the caller and reused across
 // calls; its contents between calls mean nothing.
 struct BlurScratch {
+  // The copy of the fast blur that runs (platform/instruction_set.h).
   InstructionSet instructionSet = InstructionSet::kBest;
   std::vector<float> rowValues;             // one input row with zero margins (exact)
   std::vector<std::uint8_t> rowGroups;      // per 16 values of it: any non-zero

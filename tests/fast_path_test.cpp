@@ -1,7 +1,6 @@
 // Every fast path of a whole conversion against its plain form, on random
 // data with fixed seeds: colour look-up, colour scan, run-length coding, the
-// one-pass count and code, loading pixels, reused pictures and scratch
-// memory, and the blur's estimate in uniform areas. Each must give the same
+// one-pass count and code, and reused pictures. Each must give the same
 // bytes, results and console output.
 #include <gtest/gtest.h>
 #include "tests/pixel_helpers.h"
@@ -28,7 +27,6 @@ namespace kelpie {
 namespace {
 
 using testing::SamePixels;
-using testing::SupportedSets;
 
 using Random = std::mt19937;
 
@@ -92,35 +90,6 @@ std::vector<std::uint8_t> TableBytes(const ColourTable& table) {
 std::vector<std::uint8_t> RleBytes(const RleBuffer& rle) {
   const int held = std::min(rle.rleLength, RleBuffer::kCapacity);
   return std::vector<std::uint8_t>(rle.bytes, rle.bytes + std::max(held, 0));
-}
-
-TEST(PixelRunsTest, EverySetSplitsRowsWhereThePixelsChange) {
-  Random random(10);
-  for (InstructionSet set : SupportedSets()) {
-    PixelRuns runs(set);
-    // Rows of every width up to a few blocks, then longer ones; pixels drawn
-    // from few values, with long stretches, and differing in a single byte.
-    for (int round = 0; round < 2000; ++round) {
-      const int width = round < 200 ? round / 4 : Uniform(random, 0, 2000);
-      const int values = Uniform(random, 1, 4);
-      const int repeat = Uniform(random, 0, 40);
-      std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
-      for (int x = 0; x < width; ++x) {
-        const bool same = x > 0 && Uniform(random, 0, 40) < repeat;
-        row[x] = same ? row[x - 1]
-                      : static_cast<std::uint32_t>(Uniform(random, 0, values - 1))
-                            << (8 * Uniform(random, 0, 3));
-      }
-      std::vector<std::int32_t> expected;
-      for (int x = 0; x < width; ++x) {
-        if (x == 0 || row[x] != row[x - 1]) expected.push_back(x);
-      }
-      const int count = runs.Split(reinterpret_cast<const std::uint8_t*>(row.data()), width);
-      ASSERT_EQ(count, static_cast<int>(expected.size())) << "width " << width;
-      for (int i = 0; i < count; ++i) ASSERT_EQ(runs.Start(i), expected[i]) << "run " << i;
-      ASSERT_EQ(runs.Start(count), width);
-    }
-  }
 }
 
 TEST(ColourIndexTest, FindsTheFirstEntryOfEveryVisibleColour) {
@@ -318,184 +287,6 @@ TEST(CountAndEncodeTest, OnePassGivesWhatTheTwoStagesGive) {
         ASSERT_EQ(togetherRle->rleLength, apartRle->rleLength) << what;
         ASSERT_EQ(RleBytes(*togetherRle), RleBytes(*apartRle)) << what;
       }
-    }
-  }
-}
-
-TEST(LoadPixelsTest, FastLoadGivesThePlainBytesAndReusesNothingStale) {
-  Random random(15);
-  WorkImage fast;  // reused across pictures of every size, large and small
-  for (int round = 0; round < 300; ++round) {
-    const int width = round < 200 ? round % 37 : Uniform(random, 0, 400);
-    const int height = round < 200 ? round % 5 : Uniform(random, 0, 30);
-    ArgbBitmap picture(width, height);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        picture.SetPixel(x, y, static_cast<Argb>(random()));
-      }
-    }
-    WorkImage plain;
-    LoadPixels(picture, fast);
-    LoadPixelsReference(picture, plain);
-    ASSERT_EQ(fast.width, plain.width);
-    ASSERT_EQ(fast.height, plain.height);
-    ASSERT_EQ(fast.pixels, plain.pixels) << width << "x" << height;
-    ASSERT_EQ(fast.rows.size(), static_cast<std::size_t>(height));
-    for (int r = 0; r < height; ++r) {
-      ASSERT_EQ(fast.rows[r], fast.pixels.data() + 4 * static_cast<std::size_t>(width) * r);
-    }
-  }
-}
-
-TEST(BitmapTest, ResetGivesANewClearedBitmap) {
-  Random random(16);
-  ArgbBitmap reused;
-  for (int round = 0; round < 100; ++round) {
-    const int width = Uniform(random, 0, 50);
-    const int height = Uniform(random, 0, 20);
-    const Argb value = static_cast<Argb>(random());
-    reused.Reset(width, height, value);
-    ArgbBitmap fresh(width, height);
-    fresh.Clear(value);
-    ASSERT_EQ(reused.width(), width);
-    ASSERT_EQ(reused.height(), height);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) ASSERT_EQ(reused.Pixel(x, y), fresh.Pixel(x, y));
-    }
-    // Leave something behind for the next round to overwrite.
-    if (width > 0 && height > 0) reused.SetPixel(width - 1, height - 1, 0x12345678);
-  }
-}
-
-TEST(BitmapTest, DrawOverGivesBlendOverOfEveryPixel) {
-  Random random(20);
-  for (int round = 0; round < 300; ++round) {
-    // Sources with transparent, partly and fully opaque pixels, drawn over
-    // pictures that are transparent (a fresh canvas) or partly drawn on, at
-    // offsets that clip on every side.
-    ArgbBitmap source(Uniform(random, 0, 40), Uniform(random, 0, 6));
-    for (int y = 0; y < source.height(); ++y) {
-      for (int x = 0; x < source.width(); ++x) {
-        const int kind = Uniform(random, 0, 3);
-        const Argb alpha = kind == 0 ? 0 : kind == 1 ? 255 : Uniform(random, 1, 254);
-        source.SetPixel(x, y, alpha << 24 | (static_cast<Argb>(random()) & 0xFFFFFF));
-      }
-    }
-    ArgbBitmap canvas(Uniform(random, 0, 50), Uniform(random, 0, 8));
-    if (round % 2 == 1) {
-      for (int k = 0; k < 20 && canvas.width() > 0 && canvas.height() > 0; ++k) {
-        canvas.SetPixel(Uniform(random, 0, canvas.width() - 1),
-                        Uniform(random, 0, canvas.height() - 1), static_cast<Argb>(random()));
-      }
-    }
-    const int x = Uniform(random, -45, 55);
-    const int y = Uniform(random, -7, 9);
-    ArgbBitmap expected = canvas;
-    for (int sy = 0; sy < source.height(); ++sy) {
-      for (int sx = 0; sx < source.width(); ++sx) {
-        const int cx = x + sx;
-        const int cy = y + sy;
-        if (cx < 0 || cy < 0 || cx >= canvas.width() || cy >= canvas.height()) continue;
-        expected.SetPixel(cx, cy, BlendOver(source.Pixel(sx, sy), expected.Pixel(cx, cy)));
-      }
-    }
-    canvas.DrawOver(source, x, y);
-    for (int cy = 0; cy < canvas.height(); ++cy) {
-      for (int cx = 0; cx < canvas.width(); ++cx) {
-        ASSERT_EQ(canvas.Pixel(cx, cy), expected.Pixel(cx, cy)) << "round " << round;
-      }
-    }
-  }
-}
-
-// Text-like pictures: grey or coloured glyph pixels at anti-aliased alphas
-// over transparent pixels whose colour bytes differ (white, black, red), so
-// that grey text meets sharp copies of transparent pixels of other colours.
-ArgbBitmap TextLikePicture(Random& random, int width, int height, Argb ink, bool mixedBackground) {
-  ArgbBitmap picture(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int roll = Uniform(random, 0, 99);
-      Argb background = 0x00FFFFFF;
-      if (mixedBackground) background = roll % 3 == 0 ? 0x00FF0000 : roll % 3 == 1 ? 0 : 0x00FFFFFF;
-      Argb value = background;
-      if (roll < 15) {
-        value = ink | 0xFF000000;
-      } else if (roll < 25) {
-        value = (ink & 0x00FFFFFF) | Argb(Uniform(random, 1, 254)) << 24;
-      }
-      picture.SetPixel(x, y, value);
-    }
-  }
-  return picture;
-}
-
-TEST(ShadowTest, ReusedScratchGivesThePlainBytesInAnyOrderOfSizes) {
-  for (InstructionSet set : SupportedSets()) {
-    Random random(17);
-    ShadowScratch scratch;
-    scratch.blur.instructionSet = set;
-    const Argb inks[] = {0xFFFFFF, 0x808080, 0x00FFFF, 0x80FF80, 0x0000FF, 0x000000, 0xE1E1E1};
-    for (int round = 0; round < 60; ++round) {
-      // Sizes up and down, so that planes and rows shrink and grow.
-      const int width = round % 2 == 0 ? Uniform(random, 60, 200) : Uniform(random, 1, 30);
-      const int height = round % 3 == 0 ? Uniform(random, 30, 70) : Uniform(random, 1, 20);
-      const Argb ink = inks[round % 7];
-      ArgbBitmap fast = TextLikePicture(random, width, height, ink, round % 4 == 1);
-      ArgbBitmap plain = fast;
-      ApplyShadow(fast, scratch);
-      ApplyShadowReference(plain);
-      ASSERT_TRUE(SamePixels(fast, plain)) << width << "x" << height << " ink " << std::hex << ink
-                                           << " set " << static_cast<int>(set);
-    }
-  }
-}
-
-std::vector<std::uint8_t> PictureBytes(const RgbBitmap& picture) {
-  if (picture.height() == 0) return {};
-  return std::vector<std::uint8_t>(picture.Row(0),
-                                   picture.Row(0) + picture.stride() * picture.height());
-}
-
-TEST(BlurTest, UniformAndNearlyUniformAreasGiveThePlainBytes) {
-  // Uniform areas give means that are whole numbers in real arithmetic,
-  // which the estimate cannot decide and the exact path must; windows of 255
-  // are decided by their own rule. Every value, in pictures large enough for
-  // windows away from the edges, and the same with a few other values.
-  for (InstructionSet set : SupportedSets()) {
-    Random random(18);
-    BlurScratch scratch;
-    scratch.instructionSet = set;
-    for (int v = 0; v < 256; ++v) {
-      RgbBitmap plain(Uniform(random, 14, 60), Uniform(random, 14, 30));
-      plain.Clear(MakeArgb(255, v, 255 - v, v == 255 ? 255 : v / 2));
-      if (v % 3 == 0) {
-        for (int k = 0; k < 4; ++k) {
-          std::uint8_t* p = plain.Row(Uniform(random, 0, plain.height() - 1)) +
-                            3 * Uniform(random, 0, plain.width() - 1);
-          p[Uniform(random, 0, 2)] = static_cast<std::uint8_t>(Uniform(random, 0, 255));
-        }
-      }
-      RgbBitmap fast = plain;
-      BlurRgbReference(plain);
-      BlurRgb(fast, scratch);
-      ASSERT_EQ(PictureBytes(fast), PictureBytes(plain))
-          << "value " << v << " set " << static_cast<int>(set);
-    }
-    // Only 0 and 255, as white text on black gives.
-    for (int round = 0; round < 40; ++round) {
-      RgbBitmap plain(Uniform(random, 1, 90), Uniform(random, 1, 40));
-      const int share = Uniform(random, 0, 100);
-      for (int y = 0; y < plain.height(); ++y) {
-        for (int x = 0; x < plain.width(); ++x) {
-          const std::uint8_t v = Uniform(random, 0, 99) < share ? 255 : 0;
-          std::memset(plain.Row(y) + 3 * x, v, 3);
-        }
-      }
-      RgbBitmap fast = plain;
-      BlurRgbReference(plain);
-      BlurRgb(fast, scratch);
-      ASSERT_EQ(PictureBytes(fast), PictureBytes(plain)) << "round " << round;
     }
   }
 }

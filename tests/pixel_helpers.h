@@ -1,19 +1,19 @@
-// Helpers shared by the tests that check fast pixel paths against plain ones.
+// Helpers of the tests that check fast pixel paths against their plain forms.
 #ifndef KELPIE_TESTS_PIXEL_HELPERS_H_
 #define KELPIE_TESTS_PIXEL_HELPERS_H_
 
 #include <vector>
 
 #include "platform/bitmap.h"
-#include "render/blur.h"
+#include "platform/instruction_set.h"
 
 namespace kelpie::testing {
 
-// The instruction sets this machine can run; each must give the plain bytes.
+// Every instruction set this machine runs; each copy must give the plain bytes.
 inline std::vector<InstructionSet> SupportedSets() {
   std::vector<InstructionSet> sets;
   for (InstructionSet set :
-       {InstructionSet::kBaseline, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
+       {InstructionSet::kSse2, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
     if (InstructionSetSupported(set)) sets.push_back(set);
   }
   return sets;

@@ -5,13 +5,17 @@
 // INPUT holds WIDTH * HEIGHT pixels of four bytes each (red, green, blue,
 // straight alpha), rows top to bottom; OUTPUT receives the quantised pixels in
 // the same layout. The quantiser's two learning lines go to standard error.
+// Every instruction set (KELPIE_ISA=avx512, avx2 or sse2) writes the same
+// bytes.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "colour/pixel_buffer.h"
 #include "colour/quantiser.h"
+#include "platform/instruction_set.h"
 #include "tools/raw_picture_file.h"
 
 int main(int argc, char** argv) {
@@ -31,7 +35,11 @@ int main(int argc, char** argv) {
     image.rows[r] = image.pixels.data() + static_cast<std::size_t>(4) * image.width * r;
   }
 
+  const kelpie::InstructionSetChoice isa =
+      kelpie::ChooseInstructionSetByName(std::getenv("KELPIE_ISA"));
+  if (!isa.warning.empty()) std::fprintf(stderr, "kelpie-quantise: %s\n", isa.warning.c_str());
   auto quantiser = std::make_unique<kelpie::Quantiser>();
+  quantiser->instructionSet = isa.set;
   const kelpie::LearningFigures figures = kelpie::QuantiseImage(image, *quantiser);
   std::fprintf(stderr, "beginning 1D learning: initial radius=%d\n", figures.initialRadius);
   std::fprintf(stderr, "finished 1D learning: final alpha=%f !\n", figures.finalAlpha);

@@ -5,13 +5,16 @@
 // INPUT holds WIDTH * HEIGHT pixels of four bytes each (red, green, blue,
 // straight alpha), rows top to bottom; OUTPUT receives the picture with its
 // shadow in the same layout. --reference uses the plain per-pixel effect and
-// blur instead of the fast ones; both must write the same bytes.
+// blur instead of the fast ones; both must write the same bytes, as must the
+// fast ones on every instruction set (KELPIE_ISA=avx512, avx2 or sse2).
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/bitmap.h"
+#include "platform/instruction_set.h"
 #include "render/shadow.h"
 #include "tools/raw_picture_file.h"
 
@@ -37,10 +40,15 @@ int main(int argc, char** argv) {
     const std::uint8_t* in = bytes.data() + static_cast<std::size_t>(4) * width * y;
     for (int x = 0; x < width; ++x, in += 4) row[x] = kelpie::MakeArgb(in[3], in[0], in[1], in[2]);
   }
+  const kelpie::InstructionSetChoice isa =
+      kelpie::ChooseInstructionSetByName(std::getenv("KELPIE_ISA"));
+  if (!isa.warning.empty()) std::fprintf(stderr, "kelpie-shadow: %s\n", isa.warning.c_str());
   if (reference) {
     kelpie::ApplyShadowReference(picture);
   } else {
-    kelpie::ApplyShadow(picture);
+    kelpie::ShadowScratch scratch;
+    scratch.instructionSet = isa.set;
+    kelpie::ApplyShadow(picture, scratch);
   }
   for (int y = 0; y < height; ++y) {
     const kelpie::Argb* row = picture.Row(y);
