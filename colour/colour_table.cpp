@@ -59,7 +59,7 @@ ScanResult ScanColoursReference(const WorkImage& image, ColourTable& table, bool
 ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe) {
   return ScanRowsWith<RgbaKeys>(
       image.width, image.height, [&image](std::int32_t r) { return image.rows[r]; }, table, probe,
-      [](std::int32_t, std::int32_t, std::uint8_t) {}, [] {});
+      [](std::int32_t, std::int32_t, std::uint8_t) {}, [] {}, nullptr, image.instructionSet);
 }
 
 ColourCount JudgeColourCount(const ColourTable& table, const ScanResult& count) {

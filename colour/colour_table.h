@@ -179,16 +179,18 @@ inline void EnterColour(ColourTable& table, std::uint32_t key) {
 //     (the flag is already set) or found in the table, so visiting them
 //     changes nothing; only a run's first pixel can overflow the table.
 // When `rowUsed` is given, a row r with rowUsed[r] == 0 is known to be fully
-// transparent and its pixels are not read (they may hold anything).
+// transparent and its pixels are not read (they may hold anything). `set`
+// is the instruction set of the run splitter.
 // Always inlined, so that the callers' state (run-length coder, output
 // length) stays in registers rather than behind references.
 template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
 inline __attribute__((always_inline)) ScanResult ScanRowsWith(
     std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
-    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr) {
+    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr,
+    InstructionSet set = InstructionSet::kBest) {
   table = ColourTable{};
   ColourIndex index;
-  PixelRuns runs;
+  PixelRuns runs(set);
   ScanResult result;
   auto visit = [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
     // A transparent key is never entered, so it is not found either; both

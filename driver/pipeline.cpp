@@ -83,6 +83,13 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 
 // ---- Making one picture ----
 
+PictureMaker::PictureMaker(InstructionSet set)
+    : state_(std::make_unique<RunState>()), set_(ChooseInstructionSet(set)) {
+  state_->shadow.instructionSet = set_;
+  state_->workImage.instructionSet = set_;
+  state_->quantiser.instructionSet = set_;
+}
+
 PictureResult PictureMaker::Make(const PictureJob& job) {
   try {
     return MakeOrThrow(job);
@@ -202,7 +209,7 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
     Object& object = objects[0];
     const ScanResult scan =
         EncodeRleWhileCounting(picture, s.colourTable, s.rleBuffer[0],
-                               object.canvas != nullptr ? object.rowUsed.data() : nullptr);
+                               object.canvas != nullptr ? object.rowUsed.data() : nullptr, set_);
     if (scan.end == ScanEnd::kComplete) {
       count = JudgeColourCount(s.colourTable, scan);
     } else {
@@ -231,6 +238,7 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
   for (int k = 0; k < 2; ++k) {
     const ArgbBitmap& picture = *objects[k].picture;
     WorkImage part;
+    part.instructionSet = set_;
     part.width = picture.width();
     part.height = picture.height();
     const int first = k == 0 ? 0 : top.height();
@@ -247,10 +255,10 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
 // Makes submitted jobs on worker threads and hands them back oldest first.
 class Pipeline::Workers {
  public:
-  explicit Workers(int count) {
+  Workers(int count, InstructionSet set) {
     for (int i = 0; i < count; ++i) {
       try {
-        makers_.push_back(std::make_unique<PictureMaker>());
+        makers_.push_back(std::make_unique<PictureMaker>(set));
         threads_.emplace_back([this, maker = makers_.back().get()] { Run(*maker); });
       } catch (const std::exception&) {
         // No more threads (an address-space limit, say): the run goes on
@@ -338,10 +346,10 @@ class Pipeline::Workers {
 // ---- The pipeline ----
 
 Pipeline::Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter,
-                   int threads)
-    : plan_(plan), face_(face), out_(out), reporter_(reporter) {
+                   int threads, InstructionSet set)
+    : plan_(plan), face_(face), out_(out), reporter_(reporter), maker_(set) {
   if (threads > 1) {
-    workers_ = std::make_unique<Workers>(threads);
+    workers_ = std::make_unique<Workers>(threads, set);
     if (workers_->started() == 0) workers_.reset();
   }
 }

@@ -92,7 +92,8 @@ struct PictureResult {
 // display sets, with tables of its own. One per thread.
 class PictureMaker {
  public:
-  PictureMaker() : state_(std::make_unique<RunState>()) {}
+  // `set`: the instruction set of every fast path it runs.
+  explicit PictureMaker(InstructionSet set = InstructionSet::kBest);
 
   // Render the picture -> count its colours (reducing them when the count
   // says so) -> run-length code it -> write its display sets. A failed
@@ -123,14 +124,17 @@ class PictureMaker {
   ColourCount CountAndEncode(std::vector<Object>& objects, std::int64_t& longest);
 
   std::unique_ptr<RunState> state_;  // large fixed tables: on the heap
+  InstructionSet set_;
 };
 
 class Pipeline {
  public:
   // `plan`, `face`, `out` and `reporter` are the caller's and outlive the
   // pipeline. `threads` picture makers work ahead of the writer (1: all on
-  // the caller's thread); fewer when threads cannot be started.
-  Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter, int threads = 1);
+  // the caller's thread); fewer when threads cannot be started. Every fast
+  // path runs on `set`.
+  Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter, int threads = 1,
+           InstructionSet set = InstructionSet::kBest);
   ~Pipeline();
 
   // Makes the picture of every stretch and writes its display sets in time

@@ -32,6 +32,10 @@ void Reporter::ScriptWarning(const std::string& path, long line, const std::stri
   }
 }
 
+void Reporter::Warning(const std::string& line) {
+  console_.Err("%s\n", line.c_str());
+}
+
 void Reporter::CantRead(const std::string& path, const std::string& reason) {
   console_.Err("can't read %s: %s\n", path.c_str(), reason.c_str());
 }

@@ -30,6 +30,8 @@ class Reporter {
   // "<path>: message" for the script as a whole (line 0), else
   // "<path>:<line>: message".
   void ScriptWarning(const std::string& path, long line, const std::string& message);
+  // A warning about the run's settings, one line as it stands.
+  void Warning(const std::string& line);
   // "can't read <path>: <reason>" and "can't write <path>: <reason>".
   void CantRead(const std::string& path, const std::string& reason);
   void CantWrite(const std::string& path, const std::string& reason);

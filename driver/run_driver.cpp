@@ -13,6 +13,7 @@
 #include "driver/pipeline.h"
 #include "driver/reporter.h"
 #include "driver/script_reader.h"
+#include "platform/instruction_set.h"
 #include "platform/script_file.h"
 #include "platform/text_face.h"
 
@@ -33,6 +34,14 @@ void ReportFileWarnings(ScriptFile& script, const std::string& scriptPath, Repor
   }
 }
 
+// The instruction set of the pixel loops: the widest the processor has, or
+// the one KELPIE_ISA names (for tests and benchmarks of each set).
+InstructionSet ChosenInstructionSet(Reporter& reporter) {
+  const InstructionSetChoice choice = ChooseInstructionSetByName(std::getenv("KELPIE_ISA"));
+  if (!choice.warning.empty()) reporter.Warning(choice.warning);
+  return choice.set;
+}
+
 // The number of picture makers: KELPIE_THREADS when it names one, else one
 // per core, at most kMaxThreads (each keeps tables and pictures of its own,
 // and the run's memory should not grow with the machine).
@@ -45,8 +54,8 @@ int ThreadCount(Reporter& reporter) {
   char* end = nullptr;
   const long n = std::strtol(value, &end, 10);
   if (*end != '\0' || n < 1 || n > 64) {
-    reporter.ScriptWarning("KELPIE_THREADS=" + std::string(value), 0,
-                           "not a number from 1 to 64; using " + std::to_string(fallback));
+    reporter.Warning("KELPIE_THREADS=" + std::string(value) +
+                     ": not a number from 1 to 64; using " + std::to_string(fallback));
     return fallback;
   }
   return static_cast<int>(n);
@@ -145,7 +154,8 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
   if (events.empty()) reporter.ScriptWarning(scriptPath, 0, kNoDialogue);
 
   const Plan plan = PlanPictures(std::move(events), *face, reporter, scriptPath);
-  Pipeline pipeline(plan, *face, out, reporter, ThreadCount(reporter));
+  Pipeline pipeline(plan, *face, out, reporter, ThreadCount(reporter),
+                    ChosenInstructionSet(reporter));
   if (!pipeline.WriteAll(scriptPath)) return 1;
   if (!out.Close()) {
     reporter.CantWrite(out.path(), out.error());

@@ -241,7 +241,7 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle)
   RunCoder coder(rle);
   ColourIndex colours;
   colours.Build(table);
-  PixelRuns runs;
+  PixelRuns runs(image.instructionSet);
   for (std::int32_t r = 0; r < image.height; ++r) {
     const std::uint8_t* row = image.rows[r];
     ForEachPixelRun(row, image.width, runs,
@@ -265,7 +265,7 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle)
 // would be, and the entries are made of their channels, so the table and the
 // indexes are the same.
 ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle,
-                                  const std::uint8_t* rowUsed) {
+                                  const std::uint8_t* rowUsed, InstructionSet set) {
   rle.rleLength = 0;
   RunCoder coder(rle);
   const ScanResult probe = ScanRowsWith<ArgbKeys>(
@@ -275,7 +275,7 @@ ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table,
       [&coder](std::int32_t start, std::int32_t end, std::uint8_t index) {
         coder.Add(index, end - start);
       },
-      [&coder] { coder.EndRow(); }, rowUsed);
+      [&coder] { coder.EndRow(); }, rowUsed, set);
   FinishObject(coder.sink().length(), rle);
   return probe;
 }

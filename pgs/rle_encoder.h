@@ -47,9 +47,10 @@ bool EncodeRleReference(const WorkImage& image, const ColourTable& table, RleBuf
 // what CountColours builds and `rle` what EncodeRle writes for the loaded
 // picture, rleLength included; otherwise both are unfinished. Rows r with
 // rowUsed[r] == 0, when `rowUsed` is given, are taken as fully transparent
-// without being read.
+// without being read. `set` is the instruction set of the run splitter.
 ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle,
-                                  const std::uint8_t* rowUsed = nullptr);
+                                  const std::uint8_t* rowUsed = nullptr,
+                                  InstructionSet set = InstructionSet::kBest);
 
 // Whether a player holds the object data in `rle`.
 inline bool FitsPlayer(const RleBuffer& rle) {
