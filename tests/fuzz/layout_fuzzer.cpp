@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ranges>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/timeline.h"
@@ -32,11 +32,13 @@ std::size_t Chars(std::string_view s, bool spaces = true) {
   return std::count_if(s.begin(), s.end(), counted);
 }
 
-// The lines of `text`, split at line feeds; none for an empty text.
+// The lines of `text`, split at line feeds.
 std::vector<std::string_view> Lines(std::string_view text) {
-  std::vector<std::string_view> out;
-  for (const auto line : std::views::split(text, '\n')) out.emplace_back(line.begin(), line.end());
-  return out;
+  std::vector<std::string_view> lines;
+  for (std::size_t end; (end = text.find('\n')) != text.npos; text.remove_prefix(end + 1))
+    lines.push_back(text.substr(0, end));
+  lines.push_back(text);
+  return lines;
 }
 
 // Code points per line, trailing spaces not counted, 10 pixels each, plus
@@ -44,10 +46,8 @@ std::vector<std::string_view> Lines(std::string_view text) {
 struct FakeFace : TextFace {
   TextBox Measure(std::string_view text) override {
     std::size_t widest = 0;
-    for (std::string_view line : Lines(text)) {
-      while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
-      widest = std::max(widest, Chars(line));
-    }
+    for (std::string_view line : Lines(text))
+      widest = std::max(widest, Chars(line.substr(0, line.find_last_not_of(' ') + 1)));
     if (widest == 0) return {};
     return {static_cast<float>(10 * widest + 16), static_cast<float>(56 * Lines(text).size())};
   }
@@ -127,9 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const TimeSpan& other = timeline.spans[j];
       if (events[i].positioned || events[j].positioned || other.end <= other.start) continue;
       if (span.start >= other.end || other.start >= span.end || !Overlap(p, placed[j])) continue;
-      // The one that came later was pushed to the top.
-      const bool iLater = span.start > other.start || (span.start == other.start && i > j);
-      check((iLater ? p : placed[j]).top == 0);
+      // The one that came later (or, at the same time, later in the script)
+      // was pushed to the top.
+      check((std::pair(span.start, i) > std::pair(other.start, j) ? p : placed[j]).top == 0);
     }
   }
   return 0;
