@@ -89,6 +89,7 @@ void ExpectDecodesAsWritten(const Bytes& stream, std::vector<SupDisplaySet>& set
                   std::tuple(at.x, at.y, object.width, object.height, object.id));
         EXPECT_LE(at.x + object.width, set.composition.videoWidth);
         EXPECT_LE(at.y + object.height, set.composition.videoHeight);
+        ASSERT_TRUE(r.data[0] && r.data[1]) << "a rectangle without pixels or palette";
         Bytes& pixels = shown.emplace_back();
         for (std::ptrdiff_t row = 0; row < r.h; ++row)
           pixels.insert(pixels.end(), r.data[0] + row * r.linesize[0],
