@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <ostream>
 #include <set>
 #include <string>
 
@@ -22,12 +20,9 @@ namespace kelpie {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::RunProgram;
 
 // The benchmark script: python3 shared/bench/gen_script.py 2000 OUT.ass.
 constexpr char kBenchScript[] = "bench-2000.ass";
-constexpr char kBenchEvents[] = "2000";
 
 struct Golden {
   const char* script;  // file name; kBenchScript is generated, the rest are in the corpus
@@ -53,91 +48,66 @@ constexpr Golden kGolden[] = {
     {"tag-showcase.ass", "45eed2bc57040862864946d3bae7786e0023b0c42199923c84d72382efd5332c"},
 };
 
-// gtest names a failing case by its script.
-void PrintTo(const Golden& golden, std::ostream* os) {
-  *os << golden.script;
-}
-
-const char kKelpie[] = KELPIE_BINARY_DIR "/driver/kelpie";
-
-fs::path SharedDir() {
-  return fs::path(KELPIE_SOURCE_DIR) / ".." / "shared";
-}
+const char kShared[] = KELPIE_SOURCE_DIR "/../shared";
 
 std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  unsigned char digest[32];
+  EVP_Digest(bytes.data(), bytes.size(), digest, nullptr, EVP_sha256(), nullptr);
+  const char* digits = "0123456789abcdef";
   std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += "0123456789abcdef"[digest[i] >> 4];
-    hex += "0123456789abcdef"[digest[i] & 15];
-  }
+  for (unsigned char byte : digest) hex += {digits[byte >> 4], digits[byte & 15]};
   return hex;
 }
 
-class GoldenOutputTest : public ::testing::TestWithParam<Golden> {
- protected:
-  void SetUp() override {
-    if (!fs::is_directory(SharedDir())) {
-      GTEST_SKIP() << "no shared folder at " << SharedDir() << "; golden outputs not checked";
-    }
-    char pattern[] = "/tmp/kelpie_golden_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-
-  fs::path dir_;
-};
+// The parameter is the line of kGolden.
+class GoldenOutputTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(GoldenOutputTest, SupBytesAsRecorded) {
-  const Golden& golden = GetParam();
-  const fs::path script = dir_ / golden.script;
+  if (!fs::is_directory(kShared)) {
+    GTEST_SKIP() << "no shared folder at " << kShared << "; golden outputs not checked";
+  }
+  const Golden& golden = kGolden[GetParam()];
+  // Each script in a folder of its own, removed when it passes, kept when not.
+  const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "golden" / golden.script;
+  fs::create_directories(dir);
+  const fs::path script = dir / golden.script;
   if (std::string(golden.script) == kBenchScript) {
-    const fs::path generator = SharedDir() / "bench" / "gen_script.py";
-    const auto made =
-        RunProgram("/usr/bin/python3", {generator.string(), kBenchEvents, script.string()}, dir_);
+    const auto made = testing::RunProgram(
+        "/usr/bin/python3", {kShared + std::string("/bench/gen_script.py"), "2000", script}, dir);
     ASSERT_EQ(made.status, 0) << made.err;
   } else {
-    const fs::path source = SharedDir() / "corpus" / golden.script;
-    ASSERT_TRUE(fs::is_regular_file(source)) << source << " is missing from the corpus";
-    fs::copy_file(source, script);
+    testing::WriteFile(script, testing::ReadFile(fs::path(kShared) / "corpus" / golden.script));
   }
-  const auto run = RunProgram(kKelpie, {script.string()}, dir_);
+  const auto run = testing::RunProgram(KELPIE_BINARY_DIR "/driver/kelpie", {script}, dir);
   ASSERT_EQ(run.status, 0) << "kelpie " << golden.script << "; its last output:\n"
-                           << run.err.substr(run.err.size() -
-                                             std::min<std::size_t>(run.err.size(), 2000));
-  fs::path sup = script;
-  sup.replace_extension(".sup");
+                           << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
+  const fs::path sup = fs::path(script).replace_extension(".sup");
   ASSERT_TRUE(fs::is_regular_file(sup));
-  EXPECT_EQ(Sha256Hex(ReadFile(sup)), golden.sha256)
+  EXPECT_EQ(Sha256Hex(testing::ReadFile(sup)), golden.sha256)
       << golden.script << ": the .sup differs from the recorded one. If the change is "
       << "intended, put the new digest (left) on its line in kGolden.";
+  if (!HasFailure()) fs::remove_all(dir);
 }
 
-std::string TestName(const ::testing::TestParamInfo<Golden>& info) {
-  std::string name = fs::path(info.param.script).stem().string();
-  std::replace_if(
-      name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
+// Tests named after their script.
+std::string TestName(const ::testing::TestParamInfo<std::size_t>& info) {
+  std::string name = fs::path(kGolden[info.param].script).stem().string();
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, GoldenOutputTest, ::testing::ValuesIn(kGolden), TestName);
+INSTANTIATE_TEST_SUITE_P(Scripts, GoldenOutputTest,
+                         ::testing::Range<std::size_t>(0, std::size(kGolden)), TestName);
 
-// A script added to the corpus needs its line in kGolden.
+// A script added to the corpus needs its line in kGolden, once.
 TEST(GoldenTableTest, EveryCorpusScriptIsRecorded) {
-  const fs::path corpus = SharedDir() / "corpus";
+  const fs::path corpus = fs::path(kShared) / "corpus";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
   std::set<std::string> recorded;
   for (const Golden& g : kGolden) EXPECT_TRUE(recorded.insert(g.script).second) << g.script;
-  for (const auto& entry : fs::directory_iterator(corpus)) {
-    if (entry.path().extension() != ".ass") continue;
-    EXPECT_TRUE(recorded.count(entry.path().filename().string()) == 1)
+  for (const auto& entry : fs::directory_iterator(corpus))
+    EXPECT_TRUE(entry.path().extension() != ".ass" || recorded.count(entry.path().filename()) == 1)
         << entry.path().filename() << " has no recorded digest";
-  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/timeline.h"
@@ -25,53 +26,51 @@ namespace {
 
 using namespace kelpie;
 
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
+// The code points of `s`, spaces only when `spaces`.
+std::size_t Chars(std::string_view s, bool spaces = true) {
+  auto counted = [=](unsigned char c) { return (c & 0xC0) != 0x80 && (spaces || c != ' '); };
+  return std::count_if(s.begin(), s.end(), counted);
 }
 
-// Code points per line, 10 pixels each, plus the 16-pixel margin.
-class FakeFace : public TextFace {
- public:
+// The lines of `text`, split at line feeds.
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t end; (end = text.find('\n')) != text.npos; text.remove_prefix(end + 1))
+    lines.push_back(text.substr(0, end));
+  lines.push_back(text);
+  return lines;
+}
+
+// Code points per line, trailing spaces not counted, 10 pixels each, plus
+// the 16-pixel margin.
+struct FakeFace : TextFace {
   TextBox Measure(std::string_view text) override {
-    int lines = 0;
     std::size_t widest = 0;
-    std::size_t ink = 0;
-    std::size_t begin = 0;
-    while (begin <= text.size()) {
-      std::size_t end = text.find('\n', begin);
-      if (end == std::string_view::npos) end = text.size();
-      std::string_view line = text.substr(begin, end - begin);
-      while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
-      std::size_t chars = 0;
-      for (char c : line) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-      widest = std::max(widest, chars);
-      ink += chars;
-      ++lines;
-      if (end == text.size()) break;
-      begin = end + 1;
-    }
-    if (ink == 0) return {};
-    return {static_cast<float>(10 * widest + 16), static_cast<float>(56 * lines)};
+    for (std::string_view line : Lines(text))
+      widest = std::max(widest, Chars(line.substr(0, line.find_last_not_of(' ') + 1)));
+    if (widest == 0) return {};
+    return {static_cast<float>(10 * widest + 16), static_cast<float>(56 * Lines(text).size())};
   }
   void Draw(std::string_view, Argb, ArgbBitmap&) override {}
 };
 
-const char* const kWords[] = {"a",        "the",
-                              "subtitle", "longerwordwithoutbreaks",
-                              "日本語",   "字幕",
-                              "é",        "\xF0\x9F\x98\x80",
-                              "-",        "www.example.com/a/long/path"};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto check = [](bool ok) {
+    if (!ok) __builtin_trap();
+  };
   FuzzedDataProvider input(data, size);
   FakeFace face;
   const PlayRes frame{input.ConsumeIntegralInRange<std::int32_t>(16, 2000),
                       input.ConsumeIntegralInRange<std::int32_t>(16, 1200)};
+  // The words texts are made of.
+  const std::vector<std::string_view> words = Lines(
+      "a\nthe\nsubtitle\nlongerwordwithoutbreaks\n日本語\n字幕\né\n\xF0\x9F\x98\x80\n-\n"
+      "www.example.com/a/long/path");
   std::vector<SubtitleEvent> events;
   while (input.remaining_bytes() > 0 && events.size() < 40) {
-    SubtitleEvent e;
+    SubtitleEvent& e = events.emplace_back();
     e.start = input.ConsumeIntegralInRange<std::int32_t>(0, 3000);
     e.end = e.start + input.ConsumeIntegralInRange<std::int32_t>(-10, 1500);
     e.positioned = input.ConsumeBool();
@@ -79,71 +78,58 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.y = e.positioned ? input.ConsumeIntegralInRange<std::int32_t>(-500, 1700) : frame.y;
     e.playRes = frame;
     for (int w = input.ConsumeIntegralInRange<int>(0, 12); w > 0; --w) {
-      e.text += kWords[input.ConsumeIntegralInRange<int>(0, std::size(kWords) - 1)];
+      e.text += words[input.ConsumeIntegralInRange<int>(0, words.size() - 1)];
       e.text += input.ConsumeBool() ? " " : (input.ConsumeBool() ? " \n" : "");
     }
-    events.push_back(std::move(e));
   }
 
   // What the pipeline's planning does, with the fake face.
-  std::vector<MeasuredLine> measured(events.size());
   std::vector<TimeSpan> spans(events.size());
   std::vector<LineToPlace> lines(events.size());
   for (std::size_t i = 0; i < events.size(); ++i) {
     if (events[i].end <= events[i].start) continue;
-    measured[i] = MeasureLine(events[i], face);
-    if (measured[i].empty()) continue;
-    lines[i] = LineToPlace{measured[i].left,   measured[i].top,      measured[i].width,
-                           measured[i].height, events[i].positioned, frame};
+    const MeasuredLine m = MeasureLine(events[i], face);
+    if (m.empty()) continue;
+    lines[i] = LineToPlace{m.left, m.top, m.width, m.height, events[i].positioned, frame};
     spans[i] = TimeSpan{events[i].start, events[i].end};
     // Every wrapped line fits, unless it is one character.
-    std::size_t begin = 0;
-    const std::string& text = events[i].text;
-    while (begin <= text.size()) {
-      std::size_t end = std::min(text.find('\n', begin), text.size());
-      const std::string line = text.substr(begin, end - begin);
-      const TextBox box = face.Measure(line);
-      std::size_t chars = 0;
-      for (char c : line) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80 && c != ' ';
-      Check(box.width <= static_cast<float>(frame.x) || chars <= 1);
-      begin = end + 1;
-    }
+    for (std::string_view line : Lines(events[i].text))
+      check(face.Measure(line).width <= static_cast<float>(frame.x) || Chars(line, false) <= 1);
   }
   const Timeline timeline = BuildTimeline(spans);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     lines[i].start = timeline.spans[i].start;
     lines[i].end = timeline.spans[i].end;
   }
-  const std::vector<Placement> placements = PlaceLines(lines);
+  const std::vector<Placement> placed = PlaceLines(lines);
 
-  std::int32_t previousEnd = -1;
   std::vector<int> shown(events.size(), 0);
-  for (const Stretch& s : timeline.stretches) {
-    Check(s.start < s.end && s.start >= previousEnd && !s.lines.empty());
-    previousEnd = s.end;
+  for (std::size_t k = 0; k < timeline.stretches.size(); ++k) {
+    const Stretch& s = timeline.stretches[k];
+    check(s.start < s.end && !s.lines.empty() &&
+          (k == 0 || timeline.stretches[k - 1].end <= s.start));
     for (int i : s.lines) {
-      Check(timeline.spans[i].start <= s.start && s.end <= timeline.spans[i].end);
+      check(timeline.spans[i].start <= s.start && s.end <= timeline.spans[i].end);
       shown[i] += s.end - s.start;
     }
   }
   for (std::size_t i = 0; i < events.size(); ++i) {
     const TimeSpan& span = timeline.spans[i];
-    Check(shown[i] == span.end - span.start);
-    // Only a line shorter than the merging lets pass may be lost.
-    if (!measured[i].empty() && events[i].end - events[i].start >= 2 * kMinStretchMs) {
-      Check(span.end > span.start);
-    }
+    check(shown[i] == span.end - span.start);
+    // Only a line shorter than the merging lets pass may be lost (lines[i]
+    // stays empty for a line that has nothing to show).
+    check(lines[i].width == 0 || events[i].end - events[i].start < 2 * kMinStretchMs ||
+          span.end > span.start);
     if (span.end <= span.start) continue;
-    const Placement& p = placements[i];
-    Check(p.left >= 0 && p.top >= 0 && p.left + p.width <= frame.x && p.top + p.height <= frame.y);
+    const Placement& p = placed[i];
+    check(p.left >= 0 && p.top >= 0 && p.left + p.width <= frame.x && p.top + p.height <= frame.y);
     for (std::size_t j = 0; j < i; ++j) {
       const TimeSpan& other = timeline.spans[j];
       if (events[i].positioned || events[j].positioned || other.end <= other.start) continue;
-      const bool together = span.start < other.end && other.start < span.end;
-      if (!together || !Overlap(p, placements[j])) continue;
-      // The one that came later was pushed to the top.
-      const bool iLater = span.start > other.start || (span.start == other.start && i > j);
-      Check((iLater ? p : placements[j]).top == 0);
+      if (span.start >= other.end || other.start >= span.end || !Overlap(p, placed[j])) continue;
+      // The one that came later (or, at the same time, later in the script)
+      // was pushed to the top.
+      check((std::pair(span.start, i) > std::pair(other.start, j) ? p : placed[j]).top == 0);
     }
   }
   return 0;

@@ -8,41 +8,28 @@
 
 #include "driver/script_reader.h"
 
-namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace kelpie;
+  const auto check = [](bool ok) {
+    if (!ok) __builtin_trap();
+  };
   const std::string_view line(reinterpret_cast<const char*>(data), size);
-  kelpie::PlayRes res;
-  res.x = 1920;
-  kelpie::SubtitleEvent event;
+  PlayRes res{1920, 1080};
+  SubtitleEvent event;
   std::string warning;
-  const kelpie::LineKind kind = kelpie::ReadScriptLine(line, res, event, warning);
-  switch (kind) {
-    case kelpie::LineKind::kEvent:
-      Check(event.start >= 0 && event.start <= event.end && event.end <= kelpie::kMaxEndMs);
-      Check(event.colour >> 24 == 0xFF);
-      // Escapes never make the text longer than the line it came from.
-      Check(event.text.size() <= line.size());
-      Check(event.text.find('\0') == std::string::npos);
-      break;
-    case kelpie::LineKind::kPlayRes:
-      Check(res.x >= kelpie::kMinPlayRes && res.x <= kelpie::kMaxPlayRes);
-      Check(res.y >= kelpie::kMinPlayRes && res.y <= kelpie::kMaxPlayRes);
-      break;
-    case kelpie::LineKind::kSkipped:
-      Check(!warning.empty());
-      Check(res.x == 1920 && res.y == 1080);
-      break;
-    case kelpie::LineKind::kIgnored:
-      Check(warning.empty());
-      Check(res.x == 1920 && res.y == 1080);
-      break;
+  const LineKind kind = ReadScriptLine(line, res, event, warning);
+  if (kind == LineKind::kEvent) {
+    check(event.start >= 0 && event.start <= event.end && event.end <= kMaxEndMs);
+    // Escapes never make the text longer than the line it came from.
+    check(event.colour >> 24 == 0xFF && event.text.size() <= line.size() &&
+          event.text.find('\0') == std::string::npos);
+  } else if (kind == LineKind::kPlayRes) {
+    check(res.x >= kMinPlayRes && res.x <= kMaxPlayRes);
+    check(res.y >= kMinPlayRes && res.y <= kMaxPlayRes);
+  } else {
+    // A skipped line says why, an ignored one says nothing; neither changes
+    // the play resolution.
+    check(warning.empty() == (kind == LineKind::kIgnored) && res.x == 1920 && res.y == 1080);
   }
   return 0;
 }
