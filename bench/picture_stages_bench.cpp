@@ -38,7 +38,7 @@ const std::vector<ArgbBitmap>& Pictures() {
   static const std::vector<ArgbBitmap> pictures = [] {
     std::vector<ArgbBitmap> made;
     std::string error;
-    std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&error);
+    std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(error);
     if (face == nullptr) return made;
     ShadowScratch scratch;
     for (const Line& line : kLines) {

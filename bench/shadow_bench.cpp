@@ -119,7 +119,7 @@ void BM_ShadowReusedScratch(benchmark::State& state) {
 // effect, 1 the fast one with a reused scratch.
 void BM_ShadowText(benchmark::State& state) {
   std::string error;
-  const std::unique_ptr<kelpie::TextFace> face = kelpie::TextFace::OpenSubtitleFont(&error);
+  const std::unique_ptr<kelpie::TextFace> face = kelpie::TextFace::OpenSubtitleFont(error);
   if (face == nullptr) {
     state.SkipWithError(error.c_str());
     return;

@@ -18,7 +18,7 @@ namespace {
 
 std::unique_ptr<TextFace> OpenFace() {
   std::string error;
-  return TextFace::OpenSubtitleFont(&error);
+  return TextFace::OpenSubtitleFont(error);
 }
 
 void MeasureAndDraw(benchmark::State& state, const std::string& text) {

@@ -71,12 +71,12 @@ std::vector<SubtitleEvent> ReadEvents(ScriptFile& script, const std::string& scr
   std::string line;
   std::string warning;
   ReportFileWarnings(script, scriptPath, reporter);
-  while (script.NextLine(&line)) {
+  while (script.NextLine(line)) {
     ReportFileWarnings(script, scriptPath, reporter);
     const LineKind kind = ReadScriptLine(line, playRes, event, warning);
-    if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.line_number(), warning);
+    if (!warning.empty()) reporter.ScriptWarning(scriptPath, script.lineNumber(), warning);
     if (kind == LineKind::kEvent) {
-      event.line = script.line_number();
+      event.line = script.lineNumber();
       events.push_back(std::move(event));
     }
   }
@@ -119,12 +119,12 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
   // starting, so a refused run leaves every file as it was.
   ScriptFile script;
   if (!script.Open(scriptPath)) {
-    return reporter.StartupError(kCantOpenAss, scriptPath, script.open_error());
+    return reporter.StartupError(kCantOpenAss, scriptPath, script.openError());
   }
   std::unique_ptr<TextFace> ownFace;
   if (face == nullptr) {
     std::string fontError;
-    ownFace = TextFace::OpenSubtitleFont(&fontError);
+    ownFace = TextFace::OpenSubtitleFont(fontError);
     if (ownFace == nullptr) return reporter.StartupError("can't open font: " + fontError);
     face = ownFace.get();
   }
@@ -145,10 +145,10 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     reporter.CantRead(scriptPath, kNotEnoughMemory);
     return 1;
   }
-  if (script.read_error() != 0) {
-    reporter.CantRead(scriptPath, script.read_error() == ENOMEM
+  if (script.readError() != 0) {
+    reporter.CantRead(scriptPath, script.readError() == ENOMEM
                                       ? kNotEnoughMemory
-                                      : std::strerror(script.read_error()));
+                                      : std::strerror(script.readError()));
     return 1;
   }
   if (events.empty()) reporter.ScriptWarning(scriptPath, 0, kNoDialogue);

@@ -40,7 +40,7 @@ bool OutputPathFor(const std::string& scriptPath, std::string& supPath);
 
 // Reads every line of `script` (opened from `scriptPath`), reporting what the
 // reader warns about, and returns its dialogue lines in script order with
-// their line numbers. A read error stops it; script.read_error() tells.
+// their line numbers. A read error stops it; script.readError() tells.
 std::vector<SubtitleEvent> ReadEvents(ScriptFile& script, const std::string& scriptPath,
                                       Reporter& reporter);
 

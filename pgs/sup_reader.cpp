@@ -387,9 +387,9 @@ bool DecodeRle(const std::uint8_t* data, std::size_t size, int width, int height
                   Format("run of %d pixels at column %d of row %d passes the width %d", run, x, row,
                          width));
     }
-    const std::size_t row_end =
+    const std::size_t rowEnd =
         (static_cast<std::size_t>(row) + 1) * static_cast<std::size_t>(width);
-    if (indexes.size() < row_end) indexes.resize(row_end, 0);
+    if (indexes.size() < rowEnd) indexes.resize(rowEnd, 0);
     std::uint8_t* out = indexes.data() + static_cast<std::size_t>(row) * width + x;
     for (int i = 0; i < run; ++i) out[i] = index;
     x += run;

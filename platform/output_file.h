@@ -36,7 +36,7 @@ class OutputFile {
   // file cannot be created in its folder. The new stream gets the mode of
   // the file it replaces, or 0666 less the umask when there is none.
   bool Open(const std::string& path);
-  bool is_open() const { return fd_ >= 0; }
+  bool isOpen() const { return fd_ >= 0; }
 
   // Whether the file the stream would replace is `file` (the same device
   // and inode, so also through a hard or symbolic link).

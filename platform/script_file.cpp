@@ -67,21 +67,21 @@ int Utf8Sequence(const unsigned char* s, std::size_t n, std::size_t* bad) {
   return length;
 }
 
-void AppendUtf8(std::uint32_t cp, std::string* out) {
+void AppendUtf8(std::uint32_t cp, std::string& out) {
   if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
+    out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | cp >> 6));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    out.push_back(static_cast<char>(0xC0 | cp >> 6));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | cp >> 12));
-    out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    out.push_back(static_cast<char>(0xE0 | cp >> 12));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   } else {
-    out->push_back(static_cast<char>(0xF0 | cp >> 18));
-    out->push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    out.push_back(static_cast<char>(0xF0 | cp >> 18));
+    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
 
@@ -100,21 +100,21 @@ bool ReadsAsciiAsItself(iconv_t converter) {
   std::string ascii = "\t\r\n";
   for (char c = ' '; c <= '~'; ++c) ascii.push_back(c);
   char out[256];
-  char* in_ptr = ascii.data();
-  std::size_t in_left = ascii.size();
-  char* out_ptr = out;
-  std::size_t out_left = sizeof out;
+  char* inPtr = ascii.data();
+  std::size_t inLeft = ascii.size();
+  char* outPtr = out;
+  std::size_t outLeft = sizeof out;
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(converter, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1) ||
-      iconv(converter, nullptr, nullptr, &out_ptr, &out_left) == static_cast<std::size_t>(-1)) {
+  if (iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+      iconv(converter, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
     return false;
   }
-  return std::string_view(out, sizeof out - out_left) == ascii;
+  return std::string_view(out, sizeof out - outLeft) == ascii;
 }
 
 }  // namespace
 
-bool AppendValidUtf8(std::string_view bytes, std::string* out) {
+bool AppendValidUtf8(std::string_view bytes, std::string& out) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
   bool replaced = false;
@@ -122,18 +122,18 @@ bool AppendValidUtf8(std::string_view bytes, std::string* out) {
   while (i < size) {
     const std::size_t plain = i;
     while (i < size && s[i] < 0x80) ++i;
-    out->append(bytes.substr(plain, i - plain));
+    out.append(bytes.substr(plain, i - plain));
     if (i == size) break;
     std::size_t bad = 0;
     const int length = Utf8Sequence(s + i, size - i, &bad);
     if (length > 0) {
-      out->append(bytes.substr(i, static_cast<std::size_t>(length)));
+      out.append(bytes.substr(i, static_cast<std::size_t>(length)));
       i += static_cast<std::size_t>(length);
       continue;
     }
     // A sequence cut short by the end: all that is left is its maximal subpart.
     if (length < 0) bad = size - i;
-    out->append(kReplacement);
+    out.append(kReplacement);
     replaced = true;
     i += bad;
   }
@@ -152,21 +152,21 @@ bool ScriptFile::Open(const std::string& path) {
   // would never end).
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    open_error_ = std::strerror(errno);
+    openError_ = std::strerror(errno);
     return false;
   }
   if (fstat(fd, &info_) != 0) {
-    open_error_ = std::strerror(errno);
+    openError_ = std::strerror(errno);
   } else if (S_ISDIR(info_.st_mode)) {
-    open_error_ = std::strerror(EISDIR);
+    openError_ = std::strerror(EISDIR);
   } else if (!S_ISREG(info_.st_mode)) {
-    open_error_ = "not a regular file";
+    openError_ = "not a regular file";
   } else {
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-      open_error_ = std::strerror(errno);
+      openError_ = std::strerror(errno);
     } else if ((file_ = fdopen(fd, "rb")) == nullptr) {
-      open_error_ = std::strerror(errno);
+      openError_ = std::strerror(errno);
     }
   }
   if (file_ == nullptr) {
@@ -183,9 +183,9 @@ bool ScriptFile::Open(const std::string& path) {
 
 bool ScriptFile::Rewind(long offset) {
   chunk_.clear();
-  chunk_pos_ = 0;
+  chunkPos_ = 0;
   if (std::fseek(file_, offset, SEEK_SET) != 0) {
-    open_error_ = std::strerror(errno);
+    openError_ = std::strerror(errno);
     return false;
   }
   return true;
@@ -195,14 +195,14 @@ bool ScriptFile::Rewind(long offset) {
 // for the line end it uses, and leaves it at `start`.
 bool ScriptFile::SetWide(Encoding encoding, const char* name, int unitSize, long start) {
   encoding_ = encoding;
-  encoding_name_ = name;
+  encodingName_ = name;
   unitSize_ = unitSize;
   if (!Rewind(start)) return false;
   bool sawCr = false;
   std::uint32_t unit = 0;
   while (NextUnit(unit) == unitSize_ && unit != '\n') sawCr |= unit == '\r';
-  if (read_error_ != 0) {
-    open_error_ = std::strerror(read_error_);
+  if (readError_ != 0) {
+    openError_ = std::strerror(readError_);
     return false;
   }
   if (unit != '\n' && sawCr) lineEnd_ = '\r';
@@ -216,7 +216,7 @@ bool ScriptFile::DecideEncoding() {
   errno = 0;
   const std::size_t got = std::fread(head, 1, sizeof head, file_);
   if (std::ferror(file_)) {
-    open_error_ = std::strerror(errno != 0 ? errno : EIO);
+    openError_ = std::strerror(errno != 0 ? errno : EIO);
     return false;
   }
   const auto startsWith = [&](std::string_view mark) {
@@ -247,16 +247,16 @@ bool ScriptFile::DecideEncoding() {
   std::size_t carry = 0;
   long line = 1;    // counted at line feeds
   long crLine = 1;  // counted at carriage returns, for a file without line feeds
-  long bad_line = 0;
+  long badLine = 0;
   long badCrLine = 0;
-  while (bad_line == 0) {
+  while (badLine == 0) {
     errno = 0;
     const std::size_t n = std::fread(chunk.data() + carry, 1, kChunkSize, file_);
     if (std::ferror(file_)) {
-      open_error_ = std::strerror(errno != 0 ? errno : EIO);
+      openError_ = std::strerror(errno != 0 ? errno : EIO);
       return false;
     }
-    const bool at_end = std::feof(file_) != 0;
+    const bool atEnd = std::feof(file_) != 0;
     const std::size_t size = carry + n;
     carry = 0;
     std::size_t i = 0;
@@ -271,22 +271,22 @@ bool ScriptFile::DecideEncoding() {
       const int length = Utf8Sequence(chunk.data() + i, size - i, &bad);
       if (length > 0) {
         i += static_cast<std::size_t>(length);
-      } else if (length < 0 && !at_end) {
+      } else if (length < 0 && !atEnd) {
         carry = size - i;
         std::memmove(chunk.data(), chunk.data() + i, carry);
         break;
       } else {
-        bad_line = line;
+        badLine = line;
         badCrLine = crLine;
         break;
       }
     }
-    if (at_end) break;
+    if (atEnd) break;
   }
   if (!Rewind()) return false;
   bool sawLf = line > 1;
   bool sawCr = crLine > 1;
-  if (bad_line == 0) {  // UTF-8 (or ASCII): read as it stands
+  if (badLine == 0) {  // UTF-8 (or ASCII): read as it stands
     if (!sawLf && sawCr) lineEnd_ = '\r';
     return true;
   }
@@ -309,13 +309,13 @@ bool ScriptFile::DecideEncoding() {
     uchardet_delete(detector);
   }
   if (std::ferror(file_)) {
-    open_error_ = std::strerror(errno != 0 ? errno : EIO);
+    openError_ = std::strerror(errno != 0 ? errno : EIO);
     return false;
   }
   if (!Rewind()) return false;
   if (!sawLf && sawCr) {
     lineEnd_ = '\r';
-    bad_line = badCrLine;
+    badLine = badCrLine;
   }
 
   // "UTF-8" or "ASCII" for a file that is neither means the detector gave up.
@@ -328,116 +328,116 @@ bool ScriptFile::DecideEncoding() {
   }
   if (converter_ != kNoConverter) {
     encoding_ = Encoding::kConverted;
-    encoding_name_ = detected;
+    encodingName_ = detected;
     warnings_.push_back({0, "not UTF-8; reading it as " + detected});
   } else {
     encoding_ = Encoding::kUtf8Replace;
     warnings_.push_back(
-        {bad_line,
+        {badLine,
          "not UTF-8, and its encoding is not recognised; invalid bytes are drawn as U+FFFD"});
-    warned_undecodable_ = true;
+    warnedUndecodable_ = true;
   }
   return true;
 }
 
-bool ScriptFile::NextLine(std::string* line) {
-  if (file_ == nullptr || read_error_ != 0) return false;
+bool ScriptFile::NextLine(std::string& line) {
+  if (file_ == nullptr || readError_ != 0) return false;
   try {
     return unitSize_ > 1 ? NextWideLine(line) : NextByteLine(line);
   } catch (const std::bad_alloc&) {
-    read_error_ = ENOMEM;
+    readError_ = ENOMEM;
     return false;
   }
 }
 
-bool ScriptFile::NextByteLine(std::string* line) {
+bool ScriptFile::NextByteLine(std::string& line) {
   errno = 0;
   const ssize_t n = getdelim(&buffer_, &capacity_, lineEnd_, file_);
   if (n < 0) {
     // getdelim also fails when a line does not fit in memory, leaving the
     // stream without its error flag: only the end flag means the end.
-    if (std::ferror(file_) || !std::feof(file_)) read_error_ = errno != 0 ? errno : EIO;
+    if (std::ferror(file_) || !std::feof(file_)) readError_ = errno != 0 ? errno : EIO;
     return false;
   }
   std::size_t length = static_cast<std::size_t>(n);
   if (length > 0 && buffer_[length - 1] == lineEnd_) --length;
   if (lineEnd_ == '\n' && length > 0 && buffer_[length - 1] == '\r') --length;
   const char* start = buffer_;
-  if (line_number_ == 0 && std::string_view(start, length).starts_with(kUtf8Bom)) {
+  if (lineNumber_ == 0 && std::string_view(start, length).starts_with(kUtf8Bom)) {
     start += kUtf8Bom.size();
     length -= kUtf8Bom.size();
   }
-  ++line_number_;
+  ++lineNumber_;
   switch (encoding_) {
     case Encoding::kConverted:
       ConvertLine(start, length, line);
       break;
     case Encoding::kUtf8Replace:
-      line->clear();
+      line.clear();
       AppendValidUtf8(std::string_view(start, length), line);
       break;
     default:
-      line->assign(start, length);
+      line.assign(start, length);
       break;
   }
   return true;
 }
 
-void ScriptFile::ConvertLine(const char* bytes, std::size_t size, std::string* line) {
+void ScriptFile::ConvertLine(const char* bytes, std::size_t size, std::string& line) {
   iconv(converter_, nullptr, nullptr, nullptr, nullptr);
   char* in = const_cast<char*>(bytes);
-  std::size_t in_left = size;
+  std::size_t inLeft = size;
   std::size_t used = 0;
   bool bad = false;
   bool flushing = false;  // all input taken; back to the initial shift state
-  line->resize(size + size / 2 + 16);
+  line.resize(size + size / 2 + 16);
   for (;;) {
-    char* out = line->data() + used;
-    std::size_t out_left = line->size() - used;
-    const std::size_t result = flushing ? iconv(converter_, nullptr, nullptr, &out, &out_left)
-                                        : iconv(converter_, &in, &in_left, &out, &out_left);
+    char* out = line.data() + used;
+    std::size_t outLeft = line.size() - used;
+    const std::size_t result = flushing ? iconv(converter_, nullptr, nullptr, &out, &outLeft)
+                                        : iconv(converter_, &in, &inLeft, &out, &outLeft);
     const int error = errno;
-    used = line->size() - out_left;
+    used = line.size() - outLeft;
     if (result != static_cast<std::size_t>(-1)) {
       if (flushing) break;
       flushing = true;
       continue;
     }
     if (error == E2BIG) {
-      line->resize(line->size() * 2);
+      line.resize(line.size() * 2);
       continue;
     }
     if (flushing) break;
     // EILSEQ: bytes that are not a character of the encoding; EINVAL: a
     // character cut short by the line's end. One U+FFFD each, and on.
-    if (line->size() - used < kReplacement.size()) line->resize(line->size() * 2);
-    line->replace(used, kReplacement.size(), kReplacement);
+    if (line.size() - used < kReplacement.size()) line.resize(line.size() * 2);
+    line.replace(used, kReplacement.size(), kReplacement);
     used += kReplacement.size();
     bad = true;
     if (error == EINVAL) {
-      in_left = 0;
+      inLeft = 0;
     } else {
       ++in;
-      --in_left;
+      --inLeft;
     }
   }
-  line->resize(used);
+  line.resize(used);
   if (bad) NoteUndecodable();
 }
 
 int ScriptFile::NextByte() {
-  if (chunk_pos_ == chunk_.size()) {
+  if (chunkPos_ == chunk_.size()) {
     chunk_.resize(kChunkSize);
     errno = 0;
     const std::size_t n = std::fread(chunk_.data(), 1, kChunkSize, file_);
     chunk_.resize(n);
-    chunk_pos_ = 0;
+    chunkPos_ = 0;
     if (n == 0) {
-      if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
+      if (std::ferror(file_)) readError_ = errno != 0 ? errno : EIO;
       return -1;
     }
   }
-  return chunk_[chunk_pos_++];
+  return chunk_[chunkPos_++];
 }
 
 // Reads one code unit of unitSize_ bytes in the file's byte order. Returns
@@ -455,8 +455,8 @@ int ScriptFile::NextUnit(std::uint32_t& unit) {
   return unitSize_;
 }
 
-bool ScriptFile::NextWideLine(std::string* line) {
-  line->clear();
+bool ScriptFile::NextWideLine(std::string& line) {
+  line.clear();
   bool any = false;
   bool bad = false;
   std::uint32_t high = 0;  // a UTF-16 high surrogate waiting for its low half
@@ -464,7 +464,7 @@ bool ScriptFile::NextWideLine(std::string* line) {
   for (int got; (got = NextUnit(unit)) > 0;) {
     any = true;
     if (got < unitSize_) {  // bytes at the end that make no whole unit
-      line->append(kReplacement);
+      line.append(kReplacement);
       bad = true;
       break;
     }
@@ -474,14 +474,14 @@ bool ScriptFile::NextWideLine(std::string* line) {
         high = 0;
         continue;
       }
-      line->append(kReplacement);
+      line.append(kReplacement);
       bad = true;
       high = 0;
     }
     if (unitSize_ == 2 && unit >= 0xD800 && unit <= 0xDBFF) {
       high = unit;
     } else if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) {
-      line->append(kReplacement);
+      line.append(kReplacement);
       bad = true;
     } else if (unit == static_cast<std::uint32_t>(lineEnd_)) {
       break;
@@ -490,20 +490,20 @@ bool ScriptFile::NextWideLine(std::string* line) {
     }
   }
   if (high != 0) {
-    line->append(kReplacement);
+    line.append(kReplacement);
     bad = true;
   }
-  if (!any || read_error_ != 0) return false;
-  if (lineEnd_ == '\n' && !line->empty() && line->back() == '\r') line->pop_back();
-  ++line_number_;
+  if (!any || readError_ != 0) return false;
+  if (lineEnd_ == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+  ++lineNumber_;
   if (bad) NoteUndecodable();
   return true;
 }
 
 void ScriptFile::NoteUndecodable() {
-  if (warned_undecodable_) return;
-  warned_undecodable_ = true;
-  warnings_.push_back({line_number_, "invalid " + encoding_name_ + " bytes are drawn as U+FFFD"});
+  if (warnedUndecodable_) return;
+  warnedUndecodable_ = true;
+  warnings_.push_back({lineNumber_, "invalid " + encodingName_ + " bytes are drawn as U+FFFD"});
 }
 
 std::vector<ScriptWarning> ScriptFile::TakeWarnings() {

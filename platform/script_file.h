@@ -32,11 +32,11 @@
 
 namespace kelpie {
 
-// Appends `bytes` to *out as UTF-8: well-formed sequences as they stand, each
+// Appends `bytes` to `out` as UTF-8: well-formed sequences as they stand, each
 // maximal subpart of an ill-formed one (as the Unicode standard defines it,
 // so "\xF0\x9F\x98" cut short is one) as U+FFFD. Returns whether anything
 // was replaced.
-bool AppendValidUtf8(std::string_view bytes, std::string* out);
+bool AppendValidUtf8(std::string_view bytes, std::string& out);
 
 struct ScriptWarning {
   long line = 0;  // 1-based line it concerns; 0 for the file as a whole
@@ -51,7 +51,7 @@ class ScriptFile {
     kUtf16Be,      // by its byte-order mark or its zero bytes
     kUtf32Le,      // by its byte-order mark
     kUtf32Be,      // by its byte-order mark
-    kConverted,    // detected; converted by iconv from encoding_name()
+    kConverted,    // detected; converted by iconv from encodingName()
     kUtf8Replace,  // not UTF-8, encoding unknown: invalid bytes become U+FFFD
   };
 
@@ -62,28 +62,28 @@ class ScriptFile {
 
   // Opens `path` for reading and decides its encoding. Returns false when it
   // cannot be read (missing, no permission, a folder, not a regular file, a
-  // read error while checking it); open_error() then says why.
+  // read error while checking it); openError() then says why.
   bool Open(const std::string& path);
   // The system's reason for a failed Open (strerror text).
-  const std::string& open_error() const { return open_error_; }
+  const std::string& openError() const { return openError_; }
 
   Encoding encoding() const { return encoding_; }
   // "UTF-8", "UTF-16LE", "UTF-32BE", ... or the detected name ("ISO-8859-1").
-  const std::string& encoding_name() const { return encoding_name_; }
+  const std::string& encodingName() const { return encodingName_; }
   // The open file's status (its device and inode tell it from other files).
   const struct stat& info() const { return info_; }
 
-  // Reads the next line into *line (UTF-8, without its line end). Returns
-  // false at the end of the file, or when reading fails (see read_error()):
+  // Reads the next line into `line` (UTF-8, without its line end). Returns
+  // false at the end of the file, or when reading fails (see readError()):
   // a line too long for the memory left is a failure, never the end.
-  bool NextLine(std::string* line);
+  bool NextLine(std::string& line);
 
   // errno of a failed read (an I/O error; ENOMEM when a line did not fit in
   // memory), 0 when the file was read to its end.
-  int read_error() const { return read_error_; }
+  int readError() const { return readError_; }
 
   // 1-based number of the line last returned by NextLine.
-  long line_number() const { return line_number_; }
+  long lineNumber() const { return lineNumber_; }
 
   // The warnings gathered since the last call, in file order: after Open,
   // the encoding the file is read in; after NextLine, the first line whose
@@ -94,17 +94,17 @@ class ScriptFile {
   bool DecideEncoding();
   bool SetWide(Encoding encoding, const char* name, int unitSize, long start);
   bool Rewind(long offset = 0);
-  bool NextByteLine(std::string* line);
-  bool NextWideLine(std::string* line);
+  bool NextByteLine(std::string& line);
+  bool NextWideLine(std::string& line);
   int NextUnit(std::uint32_t& unit);
   int NextByte();
-  void ConvertLine(const char* bytes, std::size_t size, std::string* line);
+  void ConvertLine(const char* bytes, std::size_t size, std::string& line);
   void NoteUndecodable();
 
   std::FILE* file_ = nullptr;
-  std::string open_error_;
+  std::string openError_;
   Encoding encoding_ = Encoding::kUtf8;
-  std::string encoding_name_ = "UTF-8";
+  std::string encodingName_ = "UTF-8";
   struct stat info_ {};
   char lineEnd_ = '\n';  // '\r' in a file without line feeds
   int unitSize_ = 1;     // bytes per code unit: 2 for UTF-16, 4 for UTF-32
@@ -114,10 +114,10 @@ class ScriptFile {
   std::size_t capacity_ = 0;
   // Read-ahead for UTF-16 and UTF-32, which are decoded byte by byte.
   std::vector<std::uint8_t> chunk_;
-  std::size_t chunk_pos_ = 0;
-  long line_number_ = 0;
-  int read_error_ = 0;
-  bool warned_undecodable_ = false;
+  std::size_t chunkPos_ = 0;
+  long lineNumber_ = 0;
+  int readError_ = 0;
+  bool warnedUndecodable_ = false;
   std::vector<ScriptWarning> warnings_;
 };
 

@@ -159,7 +159,7 @@ class FreeTypeFace final : public TextFace {
   FreeTypeFace& operator=(const FreeTypeFace&) = delete;
   ~FreeTypeFace() override;
 
-  bool Open(std::string* error);
+  bool Open(std::string& error);
 
   TextBox Measure(std::string_view utf8) override;
   TextOverhang Overhang(std::string_view utf8) override;
@@ -259,19 +259,19 @@ FreeTypeFace::~FreeTypeFace() {
   if (library_ != nullptr) FT_Done_FreeType(library_);
 }
 
-bool FreeTypeFace::Open(std::string* error) {
+bool FreeTypeFace::Open(std::string& error) {
   if (FT_Init_FreeType(&library_) != 0) {
     library_ = nullptr;
-    *error = "can't start FreeType";
+    error = "can't start FreeType";
     return false;
   }
   if (!finder_.ok()) {
-    *error = "fontconfig can't load its configuration";
+    error = "fontconfig can't load its configuration";
     return false;
   }
   buffer_ = hb_buffer_create();
   if (!hb_buffer_allocation_successful(buffer_)) {
-    *error = "out of memory";
+    error = "out of memory";
     return false;
   }
   for (auto file : {finder_.FindFamily(kSubtitleFamily), finder_.FindGeneric(kGenericFamily)}) {
@@ -283,8 +283,8 @@ bool FreeTypeFace::Open(std::string* error) {
       return true;
     }
   }
-  *error = std::string("can't find a font of the family \"") + kSubtitleFamily +
-           "\" nor a sans-serif font";
+  error = std::string("can't find a font of the family \"") + kSubtitleFamily +
+          "\" nor a sans-serif font";
   return false;
 }
 
@@ -652,11 +652,11 @@ std::string MissingFontMessage(char32_t c) {
   return message;
 }
 
-std::unique_ptr<TextFace> TextFace::OpenSubtitleFont(std::string* error) {
+std::unique_ptr<TextFace> TextFace::OpenSubtitleFont(std::string& error) {
   auto face = std::make_unique<FreeTypeFace>();
   std::string message;
-  if (!face->Open(&message)) {
-    if (error != nullptr) *error = message;
+  if (!face->Open(message)) {
+    error = message;
     return nullptr;
   }
   return face;

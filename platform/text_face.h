@@ -52,9 +52,9 @@ class TextFace {
 
   // Opens the subtitle font: family "MS UI Gothic", 36 pt at 96 dpi (48 pixels
   // to the em), regular, or the generic sans-serif family when that is
-  // missing, with per-character fallback fonts. Returns null (and sets *error)
+  // missing, with per-character fallback fonts. Returns null (and sets `error`)
   // when no font can be found.
-  static std::unique_ptr<TextFace> OpenSubtitleFont(std::string* error);
+  static std::unique_ptr<TextFace> OpenSubtitleFont(std::string& error);
 
   // A text without any visible glyph measures 0 x 0.
   virtual TextBox Measure(std::string_view utf8) = 0;

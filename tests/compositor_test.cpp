@@ -25,7 +25,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST(TextWrapTest, FewestLinesThatFitAtBreakOpportunities) {
   std::string error;
-  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&error);
+  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(error);
   if (face == nullptr) GTEST_SKIP() << error;
   const auto width = [&](const std::string& s) {
     return static_cast<std::int64_t>(std::trunc(face->Measure(s).width));
@@ -66,7 +66,7 @@ TEST(TextWrapTest, FewestLinesThatFitAtBreakOpportunities) {
 
 TEST(CompositorTest, MarksAboveTheLineGrowTheBox) {
   std::string error;
-  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&error);
+  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(error);
   if (face == nullptr) GTEST_SKIP() << error;
   SubtitleEvent plain;
   plain.x = 700;

@@ -293,7 +293,7 @@ TEST(CountAndEncodeTest, OnePassGivesWhatTheTwoStagesGive) {
 
 TEST(TextFaceTest, DrawingOverAnyPictureBlendsEachGlyphPixel) {
   std::string error;
-  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&error);
+  const std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(error);
   if (face == nullptr) GTEST_SKIP() << error;
   Random random(21);
   // One glyph, so that no pixel is covered twice: drawn over a picture, each

@@ -51,16 +51,16 @@ class ScriptFileEncodingTest : public ::testing::Test {
     std::ofstream(path_, std::ios::binary) << bytes;
     warnings_.clear();
     file_ = std::make_unique<ScriptFile>();
-    EXPECT_TRUE(file_->Open(path_.string())) << file_->open_error();
+    EXPECT_TRUE(file_->Open(path_.string())) << file_->openError();
     Lines lines;
     for (std::string line;; lines.push_back(line)) {
       for (const ScriptWarning& w : file_->TakeWarnings()) {
         warnings_.push_back(std::to_string(w.line) + ": " + w.message);
       }
-      if (!file_->NextLine(&line)) break;
+      if (!file_->NextLine(line)) break;
     }
-    EXPECT_EQ(file_->line_number(), static_cast<long>(lines.size()));
-    EXPECT_EQ(file_->read_error(), 0);
+    EXPECT_EQ(file_->lineNumber(), static_cast<long>(lines.size()));
+    EXPECT_EQ(file_->readError(), 0);
     return lines;
   }
 
@@ -94,7 +94,7 @@ TEST(AppendValidUtf8Test, MaximalSubpartsBecomeOneReplacementEach) {
   };
   for (const Case& c : cases) {
     std::string out = "<";  // appended to
-    EXPECT_EQ(AppendValidUtf8(c.bytes, &out), c.bytes != c.expected);
+    EXPECT_EQ(AppendValidUtf8(c.bytes, out), c.bytes != c.expected);
     EXPECT_EQ(out, "<" + c.expected) << testing::PrintToString(c.bytes);
   }
 }
@@ -158,7 +158,7 @@ TEST_F(ScriptFileEncodingTest, UnknownEncodingBecomesReplacementCharacters) {
     EXPECT_EQ(lines[4], "end" + r);
     for (const std::string& line : lines) {
       std::string again;
-      EXPECT_FALSE(AppendValidUtf8(line, &again));  // every line is valid UTF-8 now
+      EXPECT_FALSE(AppendValidUtf8(line, again));  // every line is valid UTF-8 now
     }
     EXPECT_EQ(warnings_, Lines{"4: not UTF-8, and its encoding is not recognised; invalid bytes "
                                "are drawn as U+FFFD"});

@@ -38,7 +38,7 @@ class TextFaceTest : public ::testing::Test {
   }
 
   std::string error_;  // why the font did not open
-  std::unique_ptr<TextFace> face_ = TextFace::OpenSubtitleFont(&error_);
+  std::unique_ptr<TextFace> face_ = TextFace::OpenSubtitleFont(error_);
 };
 
 // FNV-1a of the picture's size and pixel bytes.

@@ -107,9 +107,9 @@ bool ReadLines(bool text, const std::string& source, std::vector<SubtitleEvent>&
     return false;
   }
   events = ReadEvents(script, source, reporter);
-  if (script.read_error() != 0) {
+  if (script.readError() != 0) {
     std::fprintf(stderr, "kelpie-preview: can't read %s: %s\n", source.c_str(),
-                 std::strerror(script.read_error()));
+                 std::strerror(script.readError()));
     return false;
   }
   return true;
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     }
   }
   std::string fontError;
-  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&fontError);
+  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(fontError);
   if (face == nullptr) {
     std::fprintf(stderr, "kelpie-preview: can't open font: %s\n", fontError.c_str());
     return 1;

@@ -26,7 +26,7 @@ using namespace kelpie;
 
 struct Session {
   std::string fontError;
-  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(&fontError);
+  std::unique_ptr<TextFace> face = TextFace::OpenSubtitleFont(fontError);
   std::FILE* null = std::fopen("/dev/null", "w");
   Console console{.out = null, .err = null, .waitForKey = nullptr};
   // This process's files, side by side in the temporary folder.
