@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "platform/instruction_set.h"
 #include "tests/file_helpers.h"
 
 namespace kelpie {
@@ -23,15 +25,17 @@ namespace fs = std::filesystem;
 
 // The benchmark script: python3 shared/bench/gen_script.py 2000 OUT.ass.
 constexpr char kBenchScript[] = "bench-2000.ass";
+constexpr char kLayeredScript[] = "bench-layered-2000.ass";
 
 struct Golden {
-  const char* script;  // file name; kBenchScript is generated, the rest are in the corpus
+  const char* script;  // file name; the bench- ones are generated, the rest are in the corpus
   const char* sha256;  // of the ".sup" the program writes beside it
 };
 
 // One line per script.
 constexpr Golden kGolden[] = {
     {kBenchScript, "5cb97eedbd9513478cd9b45d8a30ffbc6db8d1e2c7cc4f2c3e3908273ea74dd4"},
+    {kLayeredScript, "ff558ffdeb5283bba81390b9c9fcd8769fb3eeb479894c459eb3cdc924f6dfa6"},
     {"attached-fonts-playres-zero.ass",
      "dec79a02c22e3c18094cb8a5e8afb1abe7e80233263e37735dabd6895aa7e6c8"},
     {"attached-images.ass", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
@@ -60,36 +64,79 @@ std::string Sha256Hex(const std::string& bytes) {
 }
 
 // The parameter is the line of kGolden.
+// Converts the script of row `row` in a folder of its own with the
+// environment variables `env` ("NAME=value") and returns the .sup's digest.
+std::string Convert(std::size_t row, const std::vector<std::string>& env, std::string& failure) {
+  const Golden& golden = kGolden[row];
+  const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "golden" / golden.script;
+  fs::create_directories(dir);
+  const fs::path script = dir / golden.script;
+  const std::string generator = kShared + std::string("/bench/gen_script.py");
+  if (golden.script == std::string(kBenchScript)) {
+    testing::RunProgram("/usr/bin/python3", {generator, "2000", script}, dir);
+  } else if (golden.script == std::string(kLayeredScript)) {
+    testing::RunProgram("/usr/bin/python3", {generator, "2000", script, "7", "layered"}, dir);
+  } else {
+    testing::WriteFile(script, testing::ReadFile(fs::path(kShared) / "corpus" / golden.script));
+  }
+  testing::RunOptions options;
+  options.prepare = [&env] {
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+  };
+  const auto run = testing::RunProgram(KELPIE_BINARY_DIR "/driver/kelpie", {script}, dir, options);
+  const fs::path sup = fs::path(script).replace_extension(".sup");
+  if (run.status != 0 || !fs::is_regular_file(sup)) {
+    failure = "kelpie " + std::string(golden.script) + " exited with " +
+              std::to_string(run.status) + "; its last output:\n" +
+              run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
+    return {};
+  }
+  const std::string digest = Sha256Hex(testing::ReadFile(sup));
+  fs::remove_all(dir);
+  return digest;
+}
+
 class GoldenOutputTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(GoldenOutputTest, SupBytesAsRecorded) {
   if (!fs::is_directory(kShared)) {
     GTEST_SKIP() << "no shared folder at " << kShared << "; golden outputs not checked";
   }
-  const Golden& golden = kGolden[GetParam()];
-  // Each script in a folder of its own, removed when it passes, kept when not.
-  const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "golden" / golden.script;
-  fs::create_directories(dir);
-  const fs::path script = dir / golden.script;
-  if (std::string(golden.script) == kBenchScript) {
-    const auto made = testing::RunProgram(
-        "/usr/bin/python3", {kShared + std::string("/bench/gen_script.py"), "2000", script}, dir);
-    ASSERT_EQ(made.status, 0) << made.err;
-  } else {
-    testing::WriteFile(script, testing::ReadFile(fs::path(kShared) / "corpus" / golden.script));
-  }
-  const auto run = testing::RunProgram(KELPIE_BINARY_DIR "/driver/kelpie", {script}, dir);
-  ASSERT_EQ(run.status, 0) << "kelpie " << golden.script << "; its last output:\n"
-                           << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
-  const fs::path sup = fs::path(script).replace_extension(".sup");
-  ASSERT_TRUE(fs::is_regular_file(sup));
-  EXPECT_EQ(Sha256Hex(testing::ReadFile(sup)), golden.sha256)
-      << golden.script << ": the .sup differs from the recorded one. If the change is "
-      << "intended, put the new digest (left) on its line in kGolden.";
-  if (!HasFailure()) fs::remove_all(dir);
+  std::string failure;
+  const std::string digest = Convert(GetParam(), {}, failure);
+  ASSERT_TRUE(failure.empty()) << failure;
+  EXPECT_EQ(digest, kGolden[GetParam()].sha256)
+      << kGolden[GetParam()].script << ": the .sup differs from the recorded one. If the change "
+      << "is intended, put the new digest (left) on its line in kGolden.";
 }
 
-// Tests named after their script.
+// Every instruction-set path the processor has, one thread or several: the
+// same bytes (the generated scripts and one of many positioned lines).
+TEST(GoldenPathsTest, EveryInstructionSetAndThreadCountGivesTheSameBytes) {
+  if (!fs::is_directory(kShared)) GTEST_SKIP() << "no shared folder at " << kShared;
+  const std::vector<std::vector<std::string>> variants = {{"KELPIE_ISA=sse2", "KELPIE_THREADS=1"},
+                                                          {"KELPIE_ISA=avx2", "KELPIE_THREADS=1"},
+                                                          {"KELPIE_ISA=avx512", "KELPIE_THREADS=1"},
+                                                          {"KELPIE_THREADS=3"}};
+  for (std::size_t row = 0; row < std::size(kGolden); ++row) {
+    const std::string name = kGolden[row].script;
+    if (name != kBenchScript && name != kLayeredScript && name != "tag-showcase.ass") continue;
+    for (const auto& env : variants) {
+      if (env.size() > 1 && env[0] == "KELPIE_ISA=avx512" &&
+          !InstructionSetSupported(InstructionSet::kAvx512)) {
+        continue;
+      }
+      if (env.size() > 1 && env[0] == "KELPIE_ISA=avx2" &&
+          !InstructionSetSupported(InstructionSet::kAvx2)) {
+        continue;
+      }
+      std::string failure;
+      EXPECT_EQ(Convert(row, env, failure), kGolden[row].sha256)
+          << kGolden[row].script << " with " << env[0] << " " << failure;
+    }
+  }
+}
+
 std::string TestName(const ::testing::TestParamInfo<std::size_t>& info) {
   std::string name = fs::path(kGolden[info.param].script).stem().string();
   for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
