@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <csignal>
 
 #include "driver/run_driver.h"
@@ -12,6 +14,10 @@ int main(int argc, char** argv) {
   // written whole.
   std::signal(SIGPIPE, SIG_IGN);
   kelpie::RemoveTemporaryOutputOnSignals();
+  // Pictures of a megabyte and more come from the system and go back to it
+  // when freed, so that a run's peak memory is what its pictures in flight
+  // need, not what the largest ones once took.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   kelpie::Console console = kelpie::StandardConsole();
   return kelpie::RunKelpie(argc, argv, console);
 }

@@ -84,7 +84,9 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 // ---- Making one picture ----
 
 PictureMaker::PictureMaker(InstructionSet set)
-    : state_(std::make_unique<RunState>()), set_(ChooseInstructionSet(set)) {
+    // Default-initialised, not value-initialised: the run-length buffers'
+    // megabytes are not zero-filled, and take memory only as data reach them.
+    : state_(new RunState), set_(ChooseInstructionSet(set)) {
   state_->shadow.instructionSet = set_;
   state_->workImage.instructionSet = set_;
   state_->quantiser.instructionSet = set_;
@@ -92,7 +94,9 @@ PictureMaker::PictureMaker(InstructionSet set)
 
 PictureResult PictureMaker::Make(const PictureJob& job) {
   try {
-    return MakeOrThrow(job);
+    PictureResult result = MakeOrThrow(job);
+    ReleaseLargeBuffers();
+    return result;
   } catch (const std::bad_alloc&) {
     // The one place a failed allocation is caught while a picture is made:
     // the run stops and says where.
@@ -165,6 +169,30 @@ PictureResult PictureMaker::MakeOrThrow(const PictureJob& job) {
                     s.colourTable, std::span<const PictureObject>(written, objects.size()),
                     result.segments);
   return result;
+}
+
+void PictureMaker::ReleaseLargeBuffers() {
+  // What one large picture needed is given back, so that makers waiting for
+  // work hold no more than a line's worth each, whatever their number.
+  constexpr std::size_t kKeep = std::size_t{1} << 20;
+  RunState& s = *state_;
+  for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked}) {
+    if (b->memoryBytes() > kKeep) *b = ArgbBitmap();
+  }
+  std::size_t shadowBytes = 0;
+  for (const ChannelPlane& plane : s.shadow.planes) {
+    shadowBytes += plane.values.capacity() * sizeof(std::int32_t);
+  }
+  if (shadowBytes > kKeep) {
+    const InstructionSet set = s.shadow.instructionSet;
+    s.shadow = ShadowScratch();
+    s.shadow.instructionSet = set;
+  }
+  if (s.workImage.pixels.capacity() > kKeep) {
+    const InstructionSet set = s.workImage.instructionSet;
+    s.workImage = WorkImage();
+    s.workImage.instructionSet = set;
+  }
 }
 
 const ArgbBitmap& PictureMaker::Draw(const PictureJob& job) {
@@ -252,6 +280,12 @@ ColourCount PictureMaker::CountAndEncode(std::vector<Object>& objects, std::int6
 
 // ---- Picture makers on threads of their own ----
 
+namespace {
+// What a picture being made may take per pixel of its span: the composed
+// picture, a loaded copy for the quantiser and its display sets.
+constexpr std::int64_t kBytesPerPixel = 12;
+}  // namespace
+
 // Makes submitted jobs on worker threads and hands them back oldest first.
 class Pipeline::Workers {
  public:
@@ -282,7 +316,7 @@ class Pipeline::Workers {
 
   void Submit(PictureJob job) {
     auto slot = std::make_shared<Slot>();
-    slot->bytes = 4 * PixelsOf(SpanOf(job.boxes));
+    slot->bytes = kBytesPerPixel * PixelsOf(SpanOf(job.boxes));
     slot->job = std::move(job);
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -406,7 +440,7 @@ void Pipeline::Publish(const PictureJob& job, const PictureResult& result) {
 bool Pipeline::WriteAll(const std::string& scriptPath) {
   // Jobs made ahead of the writer: a few per thread, and no more pixels
   // than a handful of large pictures take.
-  constexpr std::int64_t kBytesAhead = std::int64_t{32} << 20;
+  constexpr std::int64_t kBytesAhead = std::int64_t{16} << 20;
   const std::size_t jobsAhead = workers_ ? 2 * static_cast<std::size_t>(workers_->started()) : 0;
   PictureJob job;
   PictureResult result;

@@ -117,6 +117,8 @@ class PictureMaker {
   static void ClearUnused(Object& object);
 
   PictureResult MakeOrThrow(const PictureJob& job);
+  // Frees the pictures and buffers that one large picture grew.
+  void ReleaseLargeBuffers();
   // Sets object.picture: its one line's picture, or its lines laid on `canvas`.
   void Compose(Object& object, ArgbBitmap& canvas);
   // Counts the colours of the objects' pictures into one table and codes

@@ -146,9 +146,8 @@ int ConvertScript(const std::string& scriptPath, const std::string& supPath, Tex
     return 1;
   }
   if (script.readError() != 0) {
-    reporter.CantRead(scriptPath, script.readError() == ENOMEM
-                                      ? kNotEnoughMemory
-                                      : std::strerror(script.readError()));
+    reporter.CantRead(scriptPath, script.readError() == ENOMEM ? kNotEnoughMemory
+                                                               : std::strerror(script.readError()));
     return 1;
   }
   if (events.empty()) reporter.ScriptWarning(scriptPath, 0, kNoDialogue);

@@ -17,7 +17,9 @@ namespace kelpie {
 struct RleBuffer {
   // Room for the largest object a player holds; longer data is only counted.
   static constexpr std::int32_t kCapacity = pgs::kMaxPlayerObjectData + 64;
-  std::uint8_t bytes[kCapacity] = {};
+  // Written before it is read; left uninitialised, so that only the pages a
+  // picture's data reach take memory.
+  std::uint8_t bytes[kCapacity];
   // Length of the picture's object data in bytes. After a size error it is
   // the full length the data would have (saturated at INT32_MAX), which may
   // exceed kCapacity; only the first kCapacity bytes are then held.
