@@ -10,12 +10,16 @@
 // columns asked for, none whose taps are all zero, and one channel where
 // several are equal. It first estimates each mean in single precision, which
 // settles the byte wherever the mean is not within about 2.5e-4 of a whole
-// number (the bound is worked out at EstimatedMeans); the other blocks are
-// computed with the very same double operations, in the very same order, as
-// the plain blur.
+// number (the bound is worked out at EstimatedMeans). Of the other means,
+// those whose 13 taps are all equal (flat areas, the common case) take the
+// plain blur's byte for such a window from a table made at compile time; the
+// rest are computed with the very same double operations, in the very same
+// order, as the plain blur.
 #include "render/blur.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -112,9 +116,6 @@ constexpr int kBlock = 2 * kLanes;  // pixels per block
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 typedef std::int32_t IntLanes __attribute__((vector_size(kLanes * sizeof(std::int32_t))));
 typedef float FloatLanes __attribute__((vector_size(kLanes * sizeof(float))));
-typedef float FloatBlock __attribute__((vector_size(kBlock * sizeof(float))));
-typedef std::int32_t IntBlock __attribute__((vector_size(kBlock * sizeof(std::int32_t))));
-typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32_t))));
 
 // Truncated means from the single-precision estimate where that is safe.
 // Let q be a mean in real numbers (0 <= q < 256). The plain blur's double
@@ -135,6 +136,49 @@ typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32
 // Only a block with another lane where the two differ (a mean within about
 // 2.5e-4 of a whole number, as in other uniform areas) needs the exact means.
 constexpr float kNearInteger = 0x1p-12f;
+
+// The plain blur's byte for a window of 13 taps inside the picture that all
+// hold `value`: the same products and sums in the same order, one division,
+// truncated. Flat areas make such windows common, and their real mean is a
+// whole number, the case the estimate cannot settle. Constant evaluation
+// rounds each operation to nearest, as the processor does.
+constexpr int UniformMean(int value) {
+  double sum = 0.0;
+  double weights = 0.0;
+  for (int t = -kBlurRadius; t <= kBlurRadius; ++t) {
+    const double w = kBlurWeights[t < 0 ? -t : t];
+    sum += w * value;
+    weights += w;
+  }
+  return static_cast<int>(sum / weights);  // toward zero: 0..255
+}
+static_assert(UniformMean(15) == 14 && UniformMean(16) == 16 && UniformMean(109) == 108 &&
+              UniformMean(240) == 239 && UniformMean(255) == 255);
+
+// The byte of a uniform window is its value or one less; bit v % 32 of word
+// v / 32 is set for the values v that come out one less (eight words, and
+// eight of zeros so that the table fills a 512-bit register).
+constexpr bool UniformMeansWithinOne() {
+  for (int value = 0; value < 256; ++value) {
+    if (UniformMean(value) != value && UniformMean(value) != value - 1) return false;
+  }
+  return true;
+}
+static_assert(UniformMeansWithinOne());
+constexpr std::array<std::uint32_t, 16> MakeLoweredUniforms() {
+  std::array<std::uint32_t, 16> bits{};
+  for (int value = 0; value < 256; ++value) {
+    const auto lowered = static_cast<std::uint32_t>(value - UniformMean(value));
+    bits[value / 32] |= lowered << (value % 32);
+  }
+  return bits;
+}
+constexpr std::array<std::uint32_t, 16> kLoweredUniforms = MakeLoweredUniforms();
+static_assert(std::popcount(kLoweredUniforms[0]) + std::popcount(kLoweredUniforms[1]) +
+                  std::popcount(kLoweredUniforms[2]) + std::popcount(kLoweredUniforms[3]) +
+                  std::popcount(kLoweredUniforms[4]) + std::popcount(kLoweredUniforms[5]) +
+                  std::popcount(kLoweredUniforms[6]) + std::popcount(kLoweredUniforms[7]) ==
+              28);
 
 // Rows of the horizontal pass kept at once: at least the 13 a vertical mean
 // reads. Each row is stored twice, at slot k % kRingRows and kRingRows
