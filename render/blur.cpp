@@ -207,13 +207,45 @@ void BlurRgbReference(RgbBitmap& picture) {
   ReferencePass(scratch.data(), pixels, width, height, 3, stride);
 }
 
-void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
+void BlurPlaneRows(int width, int height, PixelRect rect, int planeCount, bool upwards,
+                   BlurRows& rows, BlurScratch& s) {
   const int x0 = std::max(0, rect.x0);
   const int y0 = std::max(0, rect.y0);
-  const int x1 = std::min(plane.width, rect.x1);
-  const int y1 = std::min(plane.height, rect.y1);
+  const int x1 = std::min(width, rect.x1);
+  const int y1 = std::min(height, rect.y1);
   if (x0 >= x1 || y0 >= y1) return;
-  KELPIE_INSTRUCTION_SET_COPY(s.instructionSet, BlurPlane)(plane, x0, y0, x1, y1, s);
+  KELPIE_INSTRUCTION_SET_COPY(s.instructionSet, BlurPlanesByRow)
+  (width, height, x0, y0, x1, y1, planeCount, upwards, rows, s);
+}
+
+namespace {
+
+// The rows of one plane held whole, blurred in place: from the top down,
+// row y is written only after the last row that reads it.
+class WholePlaneRows final : public BlurRows {
+ public:
+  WholePlaneRows(ChannelPlane& plane, int x0, int x1) : plane_(plane), x0_(x0), x1_(x1) {}
+  void MakeRow(int, int y, int begin, int end, float* values) override {
+    const std::int32_t* in = plane_.Row(y);
+    for (int x = begin; x < end; ++x) values[x - begin] = static_cast<float>(in[x]);
+  }
+  void TakeRow(int y, const std::int32_t* const* means, const std::uint8_t*) override {
+    std::copy(means[0], means[0] + (x1_ - x0_), plane_.Row(y) + x0_);
+  }
+
+ private:
+  ChannelPlane& plane_;
+  int x0_;
+  int x1_;
+};
+
+}  // namespace
+
+void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
+  const int x0 = std::max(0, rect.x0);
+  const int x1 = std::min(plane.width, rect.x1);
+  WholePlaneRows rows(plane, x0, x1);
+  BlurPlaneRows(plane.width, plane.height, rect, 1, /*upwards=*/false, rows, s);
 }
 
 void BlurRgb(RgbBitmap& picture, BlurScratch& s) {
