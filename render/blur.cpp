@@ -181,8 +181,7 @@ static_assert(std::popcount(kLoweredUniforms[0]) + std::popcount(kLoweredUniform
               28);
 
 // Rows of the horizontal pass kept at once: at least the 13 a vertical mean
-// reads. Each row is stored twice, at slot k % kRingRows and kRingRows
-// further, so that any 13 consecutive rows lie at one fixed stride.
+// reads; row k at slot k % kRingRows.
 constexpr int kRingRows = 16;
 static_assert(kRingRows >= kTaps);
 

@@ -96,7 +96,7 @@ struct BlurScratch {
   std::vector<float> rowWeightInverses;     // 1 / rowWeightSums, rounded to float
   std::vector<std::int32_t> rowMeansOf255;  // per output pixel: its mean where all taps are 255
   std::vector<std::uint8_t> outNonZero;     // per block: any plane's window not all zero
-  // Per plane: the last rows of the horizontal pass, twice; per ring row
+  // Per plane: the last rows of the horizontal pass; per ring row
   // and block, whether any tap was non-zero; per block, such rows among
   // the 13 of the window; one output row.
   std::vector<float> ring[kMaxBlurPlanes];
