@@ -101,7 +101,7 @@ struct BlurScratch {
   // the 13 of the window; one output row.
   std::vector<float> ring[kMaxBlurPlanes];
   std::vector<std::uint8_t> ringNonZero[kMaxBlurPlanes];
-  std::vector<std::int32_t> windowNonZero[kMaxBlurPlanes];
+  std::vector<std::uint8_t> windowNonZero[kMaxBlurPlanes];  // 0 to 13
   std::vector<std::int32_t> outRow[kMaxBlurPlanes];
   ChannelPlane planes[3];  // for BlurRgb
 };
