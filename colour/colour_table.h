@@ -6,10 +6,12 @@
 #ifndef KELPIE_COLOUR_COLOUR_TABLE_H_
 #define KELPIE_COLOUR_COLOUR_TABLE_H_
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "colour/pixel_buffer.h"
 #include "colour/pixel_runs.h"
@@ -163,12 +165,13 @@ inline void EnterColour(ColourTable& table, std::uint32_t key) {
 
 // ScanColours over `height` rows of `width` pixels, rowAt(r) giving row r's
 // first byte and `Keys` the form of its pixels, telling on the way what the
-// table says of every pixel: onRun(start, end, index) for each run
-// [start, end) of equal pixels of a row, left to right, with the index its
-// colour has in the table at that moment (255 for a transparent run), and
-// onRowEnd() after each row that the scan finished. A colour's index never
-// changes once entered, so when the scan completes these are the indexes the
-// finished table gives.
+// table says of every pixel: for each row that the scan gets through (a row
+// where it overflows tells nothing), onRow(starts, indexes, count) with the
+// row's runs of equal pixels, left to right: run i covers the pixels
+// [starts[i], starts[i + 1]) and its colour has the index indexes[i] in the
+// table (255 for a transparent run); the arrays stay valid during the call.
+// A colour's index never changes once entered, so when the scan completes
+// these are the indexes the finished table gives.
 //
 // It is the plain scan with two shortcuts, neither of which changes what it
 // enters or reports:
@@ -183,51 +186,73 @@ inline void EnterColour(ColourTable& table, std::uint32_t key) {
 // is the instruction set of the run splitter.
 // Always inlined, so that the callers' state (run-length coder, output
 // length) stays in registers rather than behind references.
-template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
-inline __attribute__((always_inline)) ScanResult ScanRowsWith(
+template <typename Keys, typename RowAt, typename OnRow>
+inline __attribute__((always_inline)) ScanResult ScanRowsByRow(
     std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
-    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr,
+    OnRow&& onRow, const std::uint8_t* rowUsed = nullptr,
     InstructionSet set = InstructionSet::kBest) {
   table = ColourTable{};
   ColourIndex index;
   PixelRuns runs(set);
   ScanResult result;
-  auto visit = [&](std::int32_t start, std::int32_t end, std::uint32_t key) {
-    // A transparent key is never entered, so it is not found either; both
-    // kinds of run are handled without a branch on which it is (they
-    // alternate unpredictably), only a new colour takes one.
-    int found = index.Find(key);
-    if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) [[unlikely]] {
-      if (table.entryCount == ColourTable::kMaxEntries) {
-        result.end = ScanEnd::kOverflow;
-        return false;
-      }
-      found = table.entryCount;
-      index.Insert(key, found);
-      EnterColour<Keys>(table, key);
-    }
-    // Now only a transparent run has no index; it takes 255.
-    result.transparent |= found < 0;
-    onRun(start, end, static_cast<std::uint8_t>(found));
-    return true;
-  };
+  std::vector<std::uint8_t> indexes(static_cast<std::size_t>(std::max(width, 0)));
   for (std::int32_t r = 0; r < height; ++r) {
     if (rowUsed != nullptr && rowUsed[r] == 0) {
       // A row known to be fully transparent: one transparent run, which
       // enters nothing, as a scan of its pixels would find.
       result.transparent |= width > 0;
-      if (width > 0) onRun(0, width, static_cast<std::uint8_t>(-1));
+      const std::int32_t starts[2] = {0, width};
+      const std::uint8_t transparent[1] = {static_cast<std::uint8_t>(-1)};
+      onRow(starts, transparent, width > 0 ? 1 : 0);
     } else {
-      ForEachPixelRun(rowAt(r), width, runs, visit);
+      const std::uint8_t* row = rowAt(r);
+      const int count = runs.Split(row, width);
+      bool transparent = false;
+      for (int i = 0; i < count; ++i) {
+        const std::uint32_t key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(runs.Start(i)));
+        // A transparent key is never entered, so it is not found either;
+        // both kinds of run are handled without a branch on which it is
+        // (they alternate unpredictably), only a new colour takes one.
+        int found = index.Find(key);
+        if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) [[unlikely]] {
+          if (table.entryCount == ColourTable::kMaxEntries) {
+            result.end = ScanEnd::kOverflow;
+            result.transparent |= transparent;
+            return result;
+          }
+          found = table.entryCount;
+          index.Insert(key, found);
+          EnterColour<Keys>(table, key);
+        }
+        // Now only a transparent run has no index; it takes 255.
+        transparent |= found < 0;
+        indexes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(found);
+      }
+      result.transparent |= transparent;
+      onRow(runs.Starts(), indexes.data(), count);
     }
-    if (result.end == ScanEnd::kOverflow) return result;
-    onRowEnd();
     if (probe && table.entryCount == ColourTable::kMaxEntries) {
       result.end = ScanEnd::kFull;
       return result;
     }
   }
   return result;
+}
+
+// The same telling each run, onRun(start, end, index), and each row's end,
+// onRowEnd().
+template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
+inline __attribute__((always_inline)) ScanResult ScanRowsWith(
+    std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
+    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr,
+    InstructionSet set = InstructionSet::kBest) {
+  return ScanRowsByRow<Keys>(
+      width, height, rowAt, table, probe,
+      [&](const std::int32_t* starts, const std::uint8_t* indexes, int count) {
+        for (int i = 0; i < count; ++i) onRun(starts[i], starts[i + 1], indexes[i]);
+        onRowEnd();
+      },
+      rowUsed, set);
 }
 
 // The verdict on a complete counting scan that built `table`: the colour

@@ -30,7 +30,8 @@ int SplitTail(const std::uint8_t* row, std::int32_t width, std::int32_t x, std::
 }
 
 // For every 8-bit value, the positions of its set bits, lowest first (the
-// entries past them 0).
+// entries past them 0), and how many there are. (The baseline set has no
+// instruction that counts bits; std::popcount there is a library call.)
 constexpr std::array<std::array<std::int32_t, 8>, 256> MakeByteLanes() {
   std::array<std::array<std::int32_t, 8>, 256> table{};
   for (int bits = 0; bits < 256; ++bits) {
@@ -43,6 +44,13 @@ constexpr std::array<std::array<std::int32_t, 8>, 256> MakeByteLanes() {
 }
 constexpr auto kByteLanes = MakeByteLanes();
 static_assert(kByteLanes[0b1010][0] == 1 && kByteLanes[0b1010][1] == 3);
+constexpr std::array<std::uint8_t, 256> MakeByteCounts() {
+  std::array<std::uint8_t, 256> counts{};
+  for (int bits = 0; bits < 256; ++bits)
+    counts[bits] = static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(bits)));
+  return counts;
+}
+constexpr auto kByteCounts = MakeByteCounts();
 
 // Eight positions in a row of the list.
 typedef std::int32_t Positions __attribute__((vector_size(8 * sizeof(std::int32_t))));

@@ -38,6 +38,8 @@ class PixelRuns {
   // The same, one pixel at a time; Split gives the same runs.
   int SplitReference(const std::uint8_t* row, std::int32_t width);
   std::int32_t Start(int i) const { return starts_[static_cast<std::size_t>(i)]; }
+  // Start(0) .. Start(n) in a row; valid until the next split.
+  const std::int32_t* Starts() const { return starts_.data(); }
 
  private:
   int (*split_)(const std::uint8_t* row, std::int32_t width, std::int32_t* starts);

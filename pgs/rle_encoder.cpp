@@ -46,6 +46,10 @@ class RleSink {
   }
 
   std::int64_t length() const { return length_; }
+  // The buffer and the write position, for a writer that keeps the position
+  // in a variable of its own and sets it back (SetLength) when done.
+  std::uint8_t* bytes() { return rle_.bytes; }
+  void SetLength(std::int64_t length) { length_ = length; }
 
  private:
   RleBuffer& rle_;
@@ -178,6 +182,64 @@ class RunCoder {
     run_ = 0;
     PutEndOfLine(sink_);
   }
+  // Add for the runs of a whole row, run i being [starts[i], starts[i + 1])
+  // of index indexes[i], then EndRow: the same bytes. Far enough from the
+  // end of the buffer every code is stored whole: a row of `width` pixels
+  // in `count` runs takes at most count + width / 16383 codes (a run longer
+  // than 16383 pixels is split) of at most four bytes, each stored as four,
+  // and the two of the row's end. There the write position and the run
+  // being joined stay in local variables, which the byte stores cannot
+  // change.
+  void CodeRow(const std::int32_t* starts, const std::uint8_t* indexes, int count,
+               std::int32_t width) {
+    const std::int64_t most = 4 * (static_cast<std::int64_t>(count) + width / kMaxRun) + 4;
+    if (std::endian::native != std::endian::little ||
+        sink_.length() + most > RleBuffer::kCapacity || current_ != kNoRun) {
+      for (int i = 0; i < count; ++i) Add(indexes[i], starts[i + 1] - starts[i]);
+      EndRow();
+      return;
+    }
+    std::uint8_t* const bytes = sink_.bytes();
+    std::int64_t at = sink_.length();
+    auto put = [bytes, &at](std::uint8_t index, std::int32_t length) {
+      if (length < kShortRuns) [[likely]] {
+        // The top byte (the count) is stored too, and overwritten like the
+        // other bytes past the code.
+        const std::uint32_t entry = kShortCodes[index * kShortRuns + length];
+        std::memcpy(bytes + at, &entry, 4);
+        at += entry >> 24;
+        return;
+      }
+      while (length > kMaxRun) {
+        const Code code = MakeCode(index, kMaxRun);
+        std::memcpy(bytes + at, &code.bytes, 4);
+        at += code.count;
+        length -= kMaxRun;
+      }
+      const Code code = MakeCode(index, length);
+      std::memcpy(bytes + at, &code.bytes, 4);
+      at += code.count;
+    };
+    int current = kNoRun;
+    std::int32_t run = 0;
+    for (int i = 0; i < count; ++i) {
+      const int index = indexes[i];
+      const std::int32_t length = starts[i + 1] - starts[i];
+      if (index == current) [[unlikely]] {
+        run += length;
+        continue;
+      }
+      if (run > 0) [[likely]] {
+        put(static_cast<std::uint8_t>(current), run);
+      }
+      current = index;
+      run = length;
+    }
+    if (run > 0) put(static_cast<std::uint8_t>(current), run);
+    const std::uint16_t endOfLine = pgs::kRleEscape | 0x00 << 8;
+    std::memcpy(bytes + at, &endOfLine, 2);
+    sink_.SetLength(at + 2);
+  }
   const RleSink& sink() const { return sink_; }
 
  private:
@@ -268,14 +330,15 @@ ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table,
                                   const std::uint8_t* rowUsed, InstructionSet set) {
   rle.rleLength = 0;
   RunCoder coder(rle);
-  const ScanResult probe = ScanRowsWith<ArgbKeys>(
-      picture.width(), picture.height(),
+  const std::int32_t width = picture.width();
+  const ScanResult probe = ScanRowsByRow<ArgbKeys>(
+      width, picture.height(),
       [&picture](std::int32_t r) { return reinterpret_cast<const std::uint8_t*>(picture.Row(r)); },
       table, /*probe=*/true,
-      [&coder](std::int32_t start, std::int32_t end, std::uint8_t index) {
-        coder.Add(index, end - start);
+      [&coder, width](const std::int32_t* starts, const std::uint8_t* indexes, int count) {
+        coder.CodeRow(starts, indexes, count, width);
       },
-      [&coder] { coder.EndRow(); }, rowUsed, set);
+      rowUsed, set);
   FinishObject(coder.sink().length(), rle);
   return probe;
 }

@@ -523,6 +523,13 @@ void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
     unsigned drawn = 0;
     for (long i = 0; i < n; ++i) drawn |= AlphaOf(row[i]);
     if (drawn == 0) {
+      if (brushAlpha == 255) {
+        // An opaque brush: (c * 255 + 127) / 255 = c for every coverage c.
+        for (long i = 0; i < n; ++i) {
+          row[i] = cover[i] != 0 ? (Argb{cover[i]} << 24) | rgb : row[i];
+        }
+        continue;
+      }
       for (long i = 0; i < n; ++i) {
         const unsigned v = cover[i] * brushAlpha + 127;
         const unsigned alpha = (v + 1 + (v >> 8)) >> 8;

@@ -10,12 +10,16 @@
 // columns asked for, none whose taps are all zero, and one channel where
 // several are equal. It first estimates each mean in single precision, which
 // settles the byte wherever the mean is not within about 2.5e-4 of a whole
-// number (the bound is worked out at EstimatedMeans); the other blocks are
-// computed with the very same double operations, in the very same order, as
-// the plain blur.
+// number (the bound is worked out at EstimatedMeans). Of the other means,
+// those whose 13 taps are all equal (flat areas, the common case) take the
+// plain blur's byte for such a window from a table made at compile time; the
+// rest are computed with the very same double operations, in the very same
+// order, as the plain blur.
 #include "render/blur.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -112,9 +116,6 @@ constexpr int kBlock = 2 * kLanes;  // pixels per block
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 typedef std::int32_t IntLanes __attribute__((vector_size(kLanes * sizeof(std::int32_t))));
 typedef float FloatLanes __attribute__((vector_size(kLanes * sizeof(float))));
-typedef float FloatBlock __attribute__((vector_size(kBlock * sizeof(float))));
-typedef std::int32_t IntBlock __attribute__((vector_size(kBlock * sizeof(std::int32_t))));
-typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32_t))));
 
 // Truncated means from the single-precision estimate where that is safe.
 // Let q be a mean in real numbers (0 <= q < 256). The plain blur's double
@@ -136,9 +137,51 @@ typedef std::int32_t IntQuarter __attribute__((vector_size(4 * sizeof(std::int32
 // 2.5e-4 of a whole number, as in other uniform areas) needs the exact means.
 constexpr float kNearInteger = 0x1p-12f;
 
+// The plain blur's byte for a window of 13 taps inside the picture that all
+// hold `value`: the same products and sums in the same order, one division,
+// truncated. Flat areas make such windows common, and their real mean is a
+// whole number, the case the estimate cannot settle. Constant evaluation
+// rounds each operation to nearest, as the processor does.
+constexpr int UniformMean(int value) {
+  double sum = 0.0;
+  double weights = 0.0;
+  for (int t = -kBlurRadius; t <= kBlurRadius; ++t) {
+    const double w = kBlurWeights[t < 0 ? -t : t];
+    sum += w * value;
+    weights += w;
+  }
+  return static_cast<int>(sum / weights);  // toward zero: 0..255
+}
+static_assert(UniformMean(15) == 14 && UniformMean(16) == 16 && UniformMean(109) == 108 &&
+              UniformMean(240) == 239 && UniformMean(255) == 255);
+
+// The byte of a uniform window is its value or one less; bit v % 32 of word
+// v / 32 is set for the values v that come out one less (eight words, and
+// eight of zeros so that the table fills a 512-bit register).
+constexpr bool UniformMeansWithinOne() {
+  for (int value = 0; value < 256; ++value) {
+    if (UniformMean(value) != value && UniformMean(value) != value - 1) return false;
+  }
+  return true;
+}
+static_assert(UniformMeansWithinOne());
+constexpr std::array<std::uint32_t, 16> MakeLoweredUniforms() {
+  std::array<std::uint32_t, 16> bits{};
+  for (int value = 0; value < 256; ++value) {
+    const auto lowered = static_cast<std::uint32_t>(value - UniformMean(value));
+    bits[value / 32] |= lowered << (value % 32);
+  }
+  return bits;
+}
+constexpr std::array<std::uint32_t, 16> kLoweredUniforms = MakeLoweredUniforms();
+static_assert(std::popcount(kLoweredUniforms[0]) + std::popcount(kLoweredUniforms[1]) +
+                  std::popcount(kLoweredUniforms[2]) + std::popcount(kLoweredUniforms[3]) +
+                  std::popcount(kLoweredUniforms[4]) + std::popcount(kLoweredUniforms[5]) +
+                  std::popcount(kLoweredUniforms[6]) + std::popcount(kLoweredUniforms[7]) ==
+              28);
+
 // Rows of the horizontal pass kept at once: at least the 13 a vertical mean
-// reads. Each row is stored twice, at slot k % kRingRows and kRingRows
-// further, so that any 13 consecutive rows lie at one fixed stride.
+// reads; row k at slot k % kRingRows.
 constexpr int kRingRows = 16;
 static_assert(kRingRows >= kTaps);
 
@@ -163,13 +206,45 @@ void BlurRgbReference(RgbBitmap& picture) {
   ReferencePass(scratch.data(), pixels, width, height, 3, stride);
 }
 
-void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
+void BlurPlaneRows(int width, int height, PixelRect rect, int planeCount, bool upwards,
+                   BlurRows& rows, BlurScratch& s) {
   const int x0 = std::max(0, rect.x0);
   const int y0 = std::max(0, rect.y0);
-  const int x1 = std::min(plane.width, rect.x1);
-  const int y1 = std::min(plane.height, rect.y1);
+  const int x1 = std::min(width, rect.x1);
+  const int y1 = std::min(height, rect.y1);
   if (x0 >= x1 || y0 >= y1) return;
-  KELPIE_INSTRUCTION_SET_COPY(s.instructionSet, BlurPlane)(plane, x0, y0, x1, y1, s);
+  KELPIE_INSTRUCTION_SET_COPY(s.instructionSet, BlurPlanesByRow)
+  (width, height, x0, y0, x1, y1, planeCount, upwards, rows, s);
+}
+
+namespace {
+
+// The rows of one plane held whole, blurred in place: from the top down,
+// row y is written only after the last row that reads it.
+class WholePlaneRows final : public BlurRows {
+ public:
+  WholePlaneRows(ChannelPlane& plane, int x0, int x1) : plane_(plane), x0_(x0), x1_(x1) {}
+  void MakeRow(int, int y, int begin, int end, float* values) override {
+    const std::int32_t* in = plane_.Row(y);
+    for (int x = begin; x < end; ++x) values[x - begin] = static_cast<float>(in[x]);
+  }
+  void TakeRow(int y, const std::int32_t* const* means, const std::uint8_t*) override {
+    std::copy(means[0], means[0] + (x1_ - x0_), plane_.Row(y) + x0_);
+  }
+
+ private:
+  ChannelPlane& plane_;
+  int x0_;
+  int x1_;
+};
+
+}  // namespace
+
+void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& s) {
+  const int x0 = std::max(0, rect.x0);
+  const int x1 = std::min(plane.width, rect.x1);
+  WholePlaneRows rows(plane, x0, x1);
+  BlurPlaneRows(plane.width, plane.height, rect, 1, /*upwards=*/false, rows, s);
 }
 
 void BlurRgb(RgbBitmap& picture, BlurScratch& s) {

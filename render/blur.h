@@ -79,6 +79,12 @@ struct PixelRect {
   int y1 = 0;
 };
 
+// The planes blurred side by side by BlurPlaneRows, at most.
+inline constexpr int kMaxBlurPlanes = 3;
+// Output pixels per block of the fast blur; BlurRows::TakeRow gets a flag
+// per block.
+inline constexpr int kBlurBlock = 16;
+
 // Working memory of the fast blur, owned by the caller and reused across
 // calls; its contents between calls mean nothing.
 struct BlurScratch {
@@ -89,10 +95,15 @@ struct BlurScratch {
   std::vector<double> rowWeightSums;        // per output pixel of a row
   std::vector<float> rowWeightInverses;     // 1 / rowWeightSums, rounded to float
   std::vector<std::int32_t> rowMeansOf255;  // per output pixel: its mean where all taps are 255
-  std::vector<float> ring;                  // the last rows of the horizontal pass, twice
-  std::vector<std::uint8_t> ringNonZero;    // per ring row and block of 16 pixels
-  std::vector<std::int32_t> windowNonZero;  // per block: non-zero rows among 13
-  ChannelPlane planes[3];                   // for BlurRgb
+  std::vector<std::uint8_t> outNonZero;     // per block: any plane's window not all zero
+  // Per plane: the last rows of the horizontal pass; per ring row
+  // and block, whether any tap was non-zero; per block, such rows among
+  // the 13 of the window; one output row.
+  std::vector<float> ring[kMaxBlurPlanes];
+  std::vector<std::uint8_t> ringNonZero[kMaxBlurPlanes];
+  std::vector<std::uint8_t> windowNonZero[kMaxBlurPlanes];  // 0 to 13
+  std::vector<std::int32_t> outRow[kMaxBlurPlanes];
+  ChannelPlane planes[3];  // for BlurRgb
 };
 
 // Blurs only the pixels of `plane` inside `rect` (clipped to the plane):
@@ -100,6 +111,37 @@ struct BlurScratch {
 // all other pixels are left as they were. The means still read the whole
 // plane.
 void BlurPlaneRect(ChannelPlane& plane, PixelRect rect, BlurScratch& scratch);
+
+// Planes that the fast blur asks for one row at a time and whose blurred
+// rows it hands back one at a time (BlurPlaneRows), so that the caller
+// never needs to hold a plane whole: it can make each row just before it is
+// read and use each blurred row at once.
+class BlurRows {
+ public:
+  virtual ~BlurRows() = default;
+  // Writes row y of plane `plane` at the columns [begin, end), whole numbers
+  // 0 to 255: column x at values[x - begin].
+  virtual void MakeRow(int plane, int y, int begin, int end, float* values) = 0;
+  // Takes the blurred row y of every plane: column x of plane p at
+  // means[p][x - x0] for the rectangle's columns [x0, x1); valid during the
+  // call. nonZero[b] == 0 tells that every plane's means at the columns
+  // x0 + kBlurBlock * b .. x0 + kBlurBlock * (b + 1) - 1 are 0 because their
+  // windows hold only zeros.
+  virtual void TakeRow(int y, const std::int32_t* const* means, const std::uint8_t* nonZero) = 0;
+};
+
+// The fast blur of `planeCount` (1 to kMaxBlurPlanes) planes of
+// width x height at the pixels inside `rect` (clipped to the planes),
+// giving exactly the bytes BlurRgbReference gives each channel. Each row
+// that the means read (those within 6 of the rectangle, inside the planes)
+// is asked for once per plane, from the top down, or from the bottom up when
+// `upwards`. Blurred row y is handed over as soon as every row it reads has
+// been asked for, before the next row is asked for: from the top down, row
+// y + 7 is asked for only after row y was handed over, so TakeRow may write
+// row y of the planes themselves; from the bottom up, the same holds for
+// row y - 7.
+void BlurPlaneRows(int width, int height, PixelRect rect, int planeCount, bool upwards,
+                   BlurRows& rows, BlurScratch& scratch);
 
 // The whole picture, channel by channel: the same bytes as BlurRgbReference.
 void BlurRgb(RgbBitmap& picture, BlurScratch& scratch);

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <iterator>
 
+#include <immintrin.h>
+
 namespace kelpie {
 
 namespace {

@@ -22,9 +22,9 @@ inline constexpr Argb kShadowDark = 0xF8000000;
 struct ShadowScratch {
   // The copy of the fast effect, and of its blur, that runs.
   InstructionSet instructionSet = InstructionSet::kBest;
-  ChannelPlane planes[3];             // channels of the work picture that need their own
-  std::vector<std::int32_t> zeroRow;  // stands in for a channel that stays black
-  BlurScratch blur;                   // given the instruction set above
+  std::vector<std::int32_t> firstCopy;  // a row of the first copy over black
+  std::vector<std::int32_t> zeroRow;    // stands in for a channel that stays black
+  BlurScratch blur;                     // given the instruction set above
 };
 
 // Gives `text` its shadow. Changes only pixels whose alpha is 0.
