@@ -179,15 +179,6 @@ void PictureMaker::ReleaseLargeBuffers() {
   for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked}) {
     if (b->memoryBytes() > kKeep) *b = ArgbBitmap();
   }
-  std::size_t shadowBytes = 0;
-  for (const ChannelPlane& plane : s.shadow.planes) {
-    shadowBytes += plane.values.capacity() * sizeof(std::int32_t);
-  }
-  if (shadowBytes > kKeep) {
-    const InstructionSet set = s.shadow.instructionSet;
-    s.shadow = ShadowScratch();
-    s.shadow.instructionSet = set;
-  }
   if (s.workImage.pixels.capacity() > kKeep) {
     const InstructionSet set = s.workImage.instructionSet;
     s.workImage = WorkImage();
