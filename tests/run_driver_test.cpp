@@ -11,8 +11,6 @@
 namespace kelpie {
 namespace {
 
-using testing::Streams;
-
 class KelpieProgramTest : public testing::ProgramTest {};
 
 TEST_F(KelpieProgramTest, ProgressLinesInPictureOrder) {
@@ -31,7 +29,7 @@ TEST_F(KelpieProgramTest, ProgressLinesInPictureOrder) {
                      "Dialogue: 0,1:00:01.00,1:00:02.50,Default,,0,0,0,,later\r\n"
                      "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,first again\r\n"
                      "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\pos(100,100)}a sign");
-  const testing::Outcome run = Kelpie({Path("groups.ass")}, {.streams = Streams::kOnePipe});
+  const testing::Outcome run = Kelpie({Path("groups.ass")}, {.prepare = [] { dup2(1, 2); }});
   EXPECT_EQ(run.status, 0);
   std::string kinds;  // one letter per line
   std::string times;  // of the headers
