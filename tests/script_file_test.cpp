@@ -116,9 +116,8 @@ TEST_F(ScriptFileEncodingTest, UnmarkedEncodingsAreDetected) {
                              end + garbage + end + "end\xE9");
     EXPECT_EQ(std::tuple(lines.size(), file_->encoding(), lines.at(2), lines.at(4)),
               std::tuple(5u, Encoding::kUtf8Replace, "ok \xC3\xA9", "end" + r));
-    std::string again;
-    for (const std::string& line : lines)
-      EXPECT_FALSE(AppendValidUtf8(line, again));  // all valid now
+    // Every line is valid UTF-8 now.
+    for (std::string out; const std::string& line : lines) EXPECT_FALSE(AppendValidUtf8(line, out));
     EXPECT_EQ(warnings_, Lines{"4: not UTF-8, and its encoding is not recognised; invalid bytes "
                                "are drawn as U+FFFD"});
   }
