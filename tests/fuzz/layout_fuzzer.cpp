@@ -57,9 +57,7 @@ struct FakeFace : TextFace {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto check = [](bool ok) {
-    if (!ok) __builtin_trap();
-  };
+  const auto check = [](bool ok) { return ok ? void() : __builtin_trap(); };
   FuzzedDataProvider input(data, size);
   FakeFace face;
   const PlayRes frame{input.ConsumeIntegralInRange<std::int32_t>(16, 2000),
