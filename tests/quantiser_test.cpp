@@ -180,8 +180,8 @@ TEST(QuantiserTest, FastQuantiserGivesTheReferenceOnEverySet) {
       WorkImage reference = fast;
       auto q = NewQuantiser(set);
       auto plain = NewQuantiser();
-      const double alpha = QuantiseImage(fast, *q).finalAlpha;
-      ASSERT_TRUE(alpha == QuantiseImageReference(reference, *plain).finalAlpha &&
+      ASSERT_TRUE(QuantiseImage(fast, *q).finalAlpha ==
+                      QuantiseImageReference(reference, *plain).finalAlpha &&
                   fast.pixels == reference.pixels &&
                   !std::memcmp(&q->network, &plain->network, sizeof q->network) &&
                   !std::memcmp(q->bias, plain->bias, sizeof q->bias))

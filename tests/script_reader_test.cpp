@@ -162,8 +162,6 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       {"{\\1c&HFF0000&\\c&H0000FF&}Hi", 960, 1080, 0xFF0000FF, "Hi"},
       // The digits follow the tag's own "&H", not the block's first 'H'.
       {"{\\fnHelvetica\\c&H0000FF&}Hi", 960, 1080, 0xFFFF0000, "Hi"},
-      // A colour in a later block is not taken: the default stays.
-      {"{\\b1}Hi{\\c&H0000FF&}", 960, 1080, kWhite, "Hi"},
       // Every "\N" is a line break (a space, then the line feed); "\n" is a
       // space, "\h" a no-break space; another backslash stays.
       {"One\\NTwo", 960, 1080, kWhite, "One \nTwo"},
@@ -176,7 +174,6 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       {"Before{\\i1}after{\\b0} text", 960, 1080, kWhite, "Beforeafter text"},
       {"{a{b}c", 960, 1080, kWhite, "c"},
       {"{\\b1}x{y\\Nz", 960, 1080, kWhite, "x{y \nz"},
-      {"日本語の{\\c&H00FF00&}字幕", 960, 1080, 0xFF00FF00, "日本語の字幕"},
       // Drawings, from "\p<n>" with n > 0 up to "\p0", are removed; a
       // drawing's blocks give no colour or position. "\pos" and "\pbo" are
       // not the drawing tag.
