@@ -60,7 +60,9 @@ const char kShared[] = KELPIE_SOURCE_DIR "/../shared";
 // or why there is none.
 std::string Convert(std::size_t row, std::vector<std::string> env = {}) {
   const std::string name = kGolden[row].script;
-  const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "golden" / name, script = dir / name;
+  // A folder of this process's own: the tests of one script may run at once.
+  const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "golden" / (std::to_string(getpid()) + name);
+  const fs::path script = dir / name;
   fs::create_directories(dir);
   // The generator's arguments: count, file, then seed and kind for the layered one.
   std::vector<std::string> generate = {kShared + "/bench/gen_script.py"s, "2000", script, "7",
