@@ -86,14 +86,14 @@ TEST(DisplaySetWriterTest, WholePictureByHand) {
   EXPECT_EQ(out, expected);
 }
 
-TEST(DisplaySetWriterTest, LongDataTwoObjectsAndRefusals) {
+TEST(DisplaySetWriterTest, LongDataAndRefusals) {
   // Data that takes three object segments, 65524 + 65531 + 10 bytes, of a
-  // picture at 0 ms, so that no stamp falls below 0.
+  // picture at 0 ms, so that no stamp falls below 0. (The reader checks the
+  // data length and the fragment flags.)
   const ColourTable table{.entryCount = 3};
-  const std::int32_t length = 65524 + 65531 + 10;
-  Bytes data(static_cast<std::size_t>(length));
+  Bytes data(65524 + 65531 + 10);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
-  const PictureObject big{5, 6, 300, 200, data.data(), length};
+  const PictureObject big{5, 6, 300, 200, data.data(), static_cast<std::int32_t>(data.size())};
   Bytes out;
   ASSERT_EQ(AppendDisplaySets(0, 40, {1440, 1080}, table, std::span(&big, 1), out),
             DisplaySetStatus::kWritten);
@@ -102,45 +102,26 @@ TEST(DisplaySetWriterTest, LongDataTwoObjectsAndRefusals) {
   ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
   // Composition, window, palette, three object segments, end; the clear.
   ASSERT_EQ(std::tuple(sets.size(), sets.at(0).segments.size()), std::tuple(2u, 7u));
-  EXPECT_EQ(sets[0].objects.at(0).data, data);
-  EXPECT_EQ(sets[1].pts, TimeStamp(40));
-  // The first fragment's head gives the data length with the 4 bytes of the
-  // size; the others carry only the object's id, version and fragment flag.
+  EXPECT_EQ(std::pair(sets[0].objects.at(0).data == data, sets[1].pts),
+            std::pair(true, TimeStamp(40)));
   // Every fragment carries the first one's stamps, none below 0.
   const SupSegment* object = &sets[0].segments[3];
-  const std::uint8_t* head = object[0].payload;
-  EXPECT_EQ(head[4] << 16 | head[5] << 8 | head[6], length + 4);
-  EXPECT_EQ(std::tuple(head[11], object[1].payload[4]), std::tuple(0, 65524 % 251));
-  EXPECT_EQ(std::tuple(object[0].size, object[1].size, object[2].size),
-            std::tuple(0xFFFF, 0xFFFF, 4 + 10));
-  EXPECT_EQ(std::tuple(object[0].payload[3], object[1].payload[3], object[2].payload[3]),
-            std::tuple(pgs::kFirstFragment, 0, pgs::kLastFragment));
-  EXPECT_EQ(std::tuple(object[0].pts, object[1].pts, object[2].dts, sets[0].dts),
-            std::tuple(0u, 0u, 0u, 0u));
-
-  // Two objects: each in a window of its own, one palette.
-  const std::uint8_t rowEnd[] = {0x00, 0x81, 0xFF, 0x00, 0x00};
-  const PictureObject two[] = {{10, 20, 1, 1, rowEnd, 5}, {30, 900, 1, 1, rowEnd, 5}};
-  out.clear();
-  ASSERT_EQ(AppendDisplaySets(1000, 2000, {1920, 1080}, table, two, out),
-            DisplaySetStatus::kWritten);
-  ASSERT_TRUE(ReadSup(out.data(), out.size(), sets, error)) << error.message;
-  const SupCompositionObject& second = sets.at(0).composition.objects.at(1);
-  EXPECT_EQ(std::tuple(sets[0].segments[0].size, sets[0].segments[1].size, sets[0].objects.size(),
-                       second.y, second.windowId, sets[1].windows.size()),
-            std::tuple(11 + 2 * 8, 1 + 2 * 9, 2u, 900, 1, 2u));
+  EXPECT_EQ(
+      std::tuple(object[0].size, object[1].size, object[2].size, object[0].pts, object[2].dts),
+      std::tuple(0xFFFF, 0xFFFF, 4 + 10, 0u, 0u));
 
   // Refused, writing nothing: data longer than a player holds, a size the
-  // 16-bit fields cannot hold, three objects.
+  // 16-bit fields cannot hold, three objects. (Two objects, each in a window
+  // of its own, are decoded in ffmpeg_roundtrip_test.)
   out.clear();
   const PictureObject tooLong{5, 6, 300, 200, data.data(), pgs::kMaxPlayerObjectData + 1};
-  const PictureObject tooWide{10, 20, 65536, 1, rowEnd, 5};
-  const PictureObject three[] = {two[0], two[0], two[0]};
-  EXPECT_EQ(AppendDisplaySets(0, 1, {1, 1}, table, std::span(&tooLong, 1), out),
-            DisplaySetStatus::kObjectDataTooLong);
-  EXPECT_EQ(AppendDisplaySets(0, 1, {1, 1}, table, std::span(&tooWide, 1), out),
-            DisplaySetStatus::kPictureTooLarge);
-  EXPECT_EQ(AppendDisplaySets(0, 1, {1, 1}, table, three, out), DisplaySetStatus::kBadObjectCount);
+  const PictureObject tooWide{10, 20, 65536, 1, data.data(), 5};
+  const PictureObject three[] = {big, big, big};
+  EXPECT_EQ(std::tuple(AppendDisplaySets(0, 1, {1, 1}, table, std::span(&tooLong, 1), out),
+                       AppendDisplaySets(0, 1, {1, 1}, table, std::span(&tooWide, 1), out),
+                       AppendDisplaySets(0, 1, {1, 1}, table, three, out)),
+            std::tuple(DisplaySetStatus::kObjectDataTooLong, DisplaySetStatus::kPictureTooLarge,
+                       DisplaySetStatus::kBadObjectCount));
   EXPECT_TRUE(out.empty());
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace kelpie {
@@ -10,31 +11,25 @@ namespace {
 // An unpositioned line of w x h at the bottom centre of a 640 x 480 frame,
 // on screen from `start` to `end`.
 LineToPlace Subtitle(int w, int h, int start, int end) {
-  LineToPlace line;
-  line.left = 320 - w / 2;
-  line.top = 480 - h;
-  line.width = w;
-  line.height = h;
-  line.frame = PlayRes{640, 480};
-  line.start = start;
-  line.end = end;
-  return line;
+  return {320 - w / 2, 480 - h, w, h, false, PlayRes{640, 480}, start, end};
 }
 
+// A positioned line of w x h at (left, top), on screen from 0 to 100.
 LineToPlace Sign(int left, int top, int w, int h) {
-  LineToPlace line = Subtitle(w, h, 0, 100);
-  line.left = left;
-  line.top = top;
-  line.positioned = true;
-  return line;
+  return {left, top, w, h, true, PlayRes{640, 480}, 0, 100};
+}
+
+// The tops PlaceLines gives `lines`.
+std::vector<int> Tops(const std::vector<LineToPlace>& lines) {
+  std::vector<int> tops;
+  for (const Placement& p : PlaceLines(lines)) tops.push_back(p.top);
+  return tops;
 }
 
 TEST(PlacementTest, InsideTheFrame) {
-  struct Case {
-    LineToPlace line;
-    int left, top, width, height, cropLeft, cropTop;
-  };
-  const Case cases[] = {
+  // The line, then where it is placed: left, top, width, height, and the
+  // columns and rows cut from the picture's left and top.
+  const std::tuple<LineToPlace, int, int, int, int, int, int> cases[] = {
       {Sign(10, 20, 100, 50), 10, 20, 100, 50, 0, 0},       // inside: unchanged
       {Sign(-30, -5, 100, 50), 0, 0, 100, 50, 0, 0},        // raised to 0
       {Sign(600, 470, 100, 50), 540, 430, 100, 50, 0, 0},   // lowered to the far edges
@@ -43,15 +38,11 @@ TEST(PlacementTest, InsideTheFrame) {
       {Sign(-100, 300, 841, 56), 0, 300, 640, 56, 100, 0},
       {Sign(0, -200, 100, 700), 0, 0, 100, 480, 0, 220},
   };
-  for (const Case& c : cases) {
-    const Placement p = PlaceLines({c.line})[0];
-    EXPECT_EQ(p.left, c.left) << c.line.left;
-    EXPECT_EQ(p.top, c.top) << c.line.top;
-    EXPECT_EQ(p.width, c.width) << c.line.width;
-    EXPECT_EQ(p.height, c.height) << c.line.height;
-    EXPECT_EQ(p.cropLeft, c.cropLeft) << c.line.width;
-    EXPECT_EQ(p.cropTop, c.cropTop) << c.line.height;
-    EXPECT_EQ(p.cut, c.cropLeft + c.cropTop > 0);
+  for (const auto& [line, left, top, width, height, cropLeft, cropTop] : cases) {
+    const Placement p = PlaceLines({line})[0];
+    EXPECT_EQ(std::tuple(p.left, p.top, p.width, p.height, p.cropLeft, p.cropTop, p.cut),
+              std::tuple(left, top, width, height, cropLeft, cropTop, cropLeft + cropTop > 0))
+        << line.left << "," << line.top;
   }
 }
 
@@ -64,22 +55,13 @@ TEST(PlacementTest, SubtitlesStackAndKeepTheirPlaces) {
       Subtitle(300, 56, 0, 1000),     Subtitle(200, 56, 500, 3000), Subtitle(100, 56, 1000, 4000),
       Subtitle(250, 112, 1500, 4000), Sign(0, 400, 640, 80),
   };
-  const std::vector<Placement> p = PlaceLines(lines);
-  EXPECT_EQ(p[0].top, 424);
-  EXPECT_EQ(p[1].top, 368);
-  EXPECT_EQ(p[2].top, 424);
-  EXPECT_EQ(p[3].top, 368 - 112);
-  EXPECT_EQ(p[4].top, 400);
+  EXPECT_EQ(Tops(lines), (std::vector<int>{424, 368, 424, 368 - 112, 400}));
   // Boxes that do not share a column do not push each other up.
-  const std::vector<Placement> side = PlaceLines({Sign(0, 0, 10, 10), Subtitle(100, 56, 0, 100)});
-  EXPECT_EQ(side[1].top, 424);
+  EXPECT_EQ(Tops({Sign(0, 0, 10, 10), Subtitle(100, 56, 0, 100)}), (std::vector<int>{0, 424}));
   // Equal starts go in script order; a stack that reaches past the top stays
   // at the top, over the lines below.
-  std::vector<LineToPlace> many(10, Subtitle(100, 56, 0, 100));
-  const std::vector<Placement> stack = PlaceLines(many);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(stack[i].top, 424 - 56 * i) << i;
-  EXPECT_EQ(stack[8].top, 0);
-  EXPECT_EQ(stack[9].top, 0);
+  EXPECT_EQ(Tops(std::vector(10, Subtitle(100, 56, 0, 100))),
+            (std::vector<int>{424, 368, 312, 256, 200, 144, 88, 32, 0, 0}));
 }
 
 }  // namespace

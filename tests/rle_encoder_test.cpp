@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "pgs/pgs_format.h"
+#include "tests/pixel_helpers.h"
 
 namespace kelpie {
 namespace {
@@ -17,34 +19,37 @@ namespace {
 constexpr int kClear = -1;  // a fully transparent pixel (drawn with non-zero colour bytes)
 
 using Bytes = std::vector<int>;
+using Rows = std::vector<std::vector<int>>;
+
+// The colour of index k: (k, 255 - k, 7), with blue 8 from k = 256 on; kClear
+// transparent.
+Argb Colour(int k) {
+  return k == kClear ? 0x00FF0007 : MakeArgb(255, k % 256, 255 - k % 256, 7 + k / 256);
+}
+
+ArgbBitmap Picture(const Rows& rows) {
+  ArgbBitmap picture(rows.empty() ? 0 : static_cast<int>(rows[0].size()), rows.size());
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.SetPixel(x, y, Colour(rows[y][x]));
+  return picture;
+}
 
 class RleEncoderTest : public ::testing::Test {
  protected:
-  // 256 distinct opaque colours: entry k is (k, 255 - k, 7, 255), the colour
-  // Encode draws index k in.
+  // 256 distinct opaque colours: entry k is the colour of index k.
   RleEncoderTest() {
-    for (int k = 0; k < 256; ++k)
-      std::tie(table_.red[k], table_.green[k], table_.blue[k], table_.alpha[k]) =
-          std::tuple(k, 255 - k, 7, 255);
-    table_.entryCount = 256;
+    for (int k = 0; k < 256; ++k) EnterColour<ArgbKeys>(table_, Colour(k));
   }
 
-  // Encodes `rows` of table indexes (kClear for transparent); returns whether
-  // the data fits a player.
-  bool Encode(const std::vector<std::vector<int>>& rows, RleBuffer& rle) {
-    auto byte = [](int v) { return static_cast<std::uint8_t>(v); };
-    std::vector<std::uint8_t> rgba;
-    for (const auto& row : rows)
-      for (int k : row)
-        rgba.insert(rgba.end(), {byte(k), byte(255 - k), 7, byte(k == kClear ? 0 : 255)});
+  // Encodes `rows`; returns whether the data fits a player.
+  bool Encode(const Rows& rows, RleBuffer& rle) {
     WorkImage image;
-    LoadRgbaPixels(rows.empty() ? 0 : static_cast<int>(rows[0].size()),
-                   static_cast<int>(rows.size()), rgba.data(), image);
+    LoadPixels(Picture(rows), image);
     return EncodeRle(image, table_, rle);
   }
 
   // The object data of `rows`.
-  Bytes Encode(const std::vector<std::vector<int>>& rows) {
+  Bytes Encode(const Rows& rows) {
     EXPECT_TRUE(Encode(rows, *rle_));
     return Bytes(rle_->bytes, rle_->bytes + rle_->rleLength);
   }
@@ -60,8 +65,6 @@ TEST_F(RleEncoderTest, CodeFormsRowsAndIndexes) {
       {63, 0, {0x00, 0x3F, 0x00, 0x00}},
       {64, 0, {0x00, 0x40, 0x40, 0x00, 0x00}},
       // Indexes 1 to 57: the index itself for one or two pixels.
-      {2, 1, {0x01, 0x01, 0x00, 0x00}},
-      {1, 57, {0x39, 0x00, 0x00}},
       {2, 57, {0x39, 0x39, 0x00, 0x00}},
       {3, 5, {0x00, 0x83, 0x05, 0x00, 0x00}},
       // Index 58 and above: three bytes even for one or two pixels.
@@ -116,6 +119,51 @@ TEST_F(RleEncoderTest, PlayerLimitAndNeverPastTheBuffer) {
   EXPECT_FALSE(Encode({SizedRow(200000, 0), SizedRow(200000, 0)}, guarded->first));
   EXPECT_EQ(guarded->first.rleLength, 2 * 600002);
   EXPECT_EQ(std::count(guarded->second.begin(), guarded->second.end(), 0xA5), 64);
+}
+
+// Random pictures of runs (mostly short, some past 16383 pixels) of up to 400
+// colours and of transparent pixels, every width to 40 and larger ones. The
+// fast encoder gives the plain bytes against the colour count's table (full
+// after an overflow, so that colours are missing from it); the one-pass count
+// and code completes exactly when the table never fills, and then gives the
+// count's table and verdict and the encoder's bytes.
+TEST_F(RleEncoderTest, FastPathsGiveThePlainBytesOnEverySet) {
+  std::mt19937 random(13);
+  auto quantiser = std::make_unique<Quantiser>();
+  auto plain = std::make_unique<RleBuffer>();
+  for (InstructionSet set : testing::SupportedSets()) {
+    for (int round = 0; round < 358; ++round) {
+      const auto width = round < 246 ? round / 6 : 300 + random() % (round < 346 ? 900 : 40000);
+      Rows rows(round % 7 == 6 ? 0 : 1 + random() % 3);
+      const unsigned colours = std::array{1, 19, 60, 256, 400}[round % 5];
+      unsigned next = 0;  // new colours come in turn, now and then one seen before
+      for (std::vector<int>& row : rows)
+        while (row.size() < width) {
+          const int k =
+              random() % 3 < round % 3u ? kClear : (random() % 8 ? next++ : random()) % colours;
+          const std::size_t run = 1 + random() % (width > 16384 && random() % 8 == 0 ? 20000 : 3);
+          row.insert(row.end(), std::min(run, width - row.size()), k);
+        }
+      const ArgbBitmap picture = Picture(rows);
+      WorkImage image;
+      image.instructionSet = set;
+      LoadPixels(picture, image);
+      ColourTable together, apart;
+      const ScanResult scan = EncodeRleWhileCounting(picture, together, *rle_, nullptr, set);
+      const Bytes onePass(rle_->bytes, rle_->bytes + rle_->rleLength);
+      const ColourCount count = CountColours(image, apart, *quantiser);
+      ASSERT_EQ(EncodeRle(image, apart, *rle_), EncodeRleReference(image, apart, *plain));
+      const Bytes data(plain->bytes, plain->bytes + plain->rleLength);
+      ASSERT_EQ(Bytes(rle_->bytes, rle_->bytes + rle_->rleLength), data)
+          << InstructionSetName(set) << " round " << round;
+      const bool complete = scan.end == ScanEnd::kComplete;
+      ASSERT_EQ(complete, !count.quantised && apart.entryCount < 256) << round;
+      ASSERT_TRUE(!complete || (JudgeColourCount(together, scan).ok == count.ok &&
+                                std::memcmp(&together, &apart, sizeof apart) == 0 &&
+                                (!count.ok || onePass == data)))
+          << round;
+    }
+  }
 }
 
 }  // namespace

@@ -14,73 +14,47 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+using Encoding = ScriptFile::Encoding;
 using namespace std::string_literals;
 
-// Code units of `bytes` each (2 or 4), in either byte order, without a mark.
-std::string Units(const std::vector<std::uint32_t>& units, int bytes, bool bigEndian) {
-  std::string out;
-  for (const std::uint32_t unit : units) {
-    for (int i = 0; i < bytes; ++i) {
-      out.push_back(static_cast<char>(unit >> 8 * (bigEndian ? bytes - 1 - i : i)));
-    }
-  }
-  return out;
-}
+const std::string r = "\xEF\xBF\xBD";  // U+FFFD
 
-// Deterministic bytes that no detector takes for text, without line ends.
-std::string Garbage(std::size_t size) {
-  std::string bytes;
-  for (std::uint32_t x = 12345; bytes.size() < size;) {
-    x = x * 1103515245u + 12345u;
-    const char c = static_cast<char>(x >> 16 & 0xFF);
-    if (c != '\n' && c != '\r') bytes.push_back(c);
-  }
-  return bytes;
+// Code units of `n` bytes each (2 or 4), in either byte order, without a mark.
+std::string Units(const std::vector<std::uint32_t>& units, int n, bool bigEndian) {
+  std::string out;
+  for (const std::uint32_t unit : units)
+    for (int i = 0; i < n; ++i) out += static_cast<char>(unit >> 8 * (bigEndian ? n - 1 - i : i));
+  return out;
 }
 
 class ScriptFileEncodingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = fs::temp_directory_path() / ("kelpie_script_file_" + std::to_string(getpid()) + ".ass");
-  }
   void TearDown() override { fs::remove(path_); }
 
   // Reads `bytes` as a script; the warnings go to warnings_ as
-  // "<line>: <message>", those of Open first.
+  // "<line>: <message>".
   Lines Read(const std::string& bytes) {
     std::ofstream(path_, std::ios::binary) << bytes;
     warnings_.clear();
     file_ = std::make_unique<ScriptFile>();
     EXPECT_TRUE(file_->Open(path_.string())) << file_->openError();
     Lines lines;
-    for (std::string line;; lines.push_back(line)) {
-      for (const ScriptWarning& w : file_->TakeWarnings()) {
-        warnings_.push_back(std::to_string(w.line) + ": " + w.message);
-      }
-      if (!file_->NextLine(line)) break;
-    }
+    for (std::string line; file_->NextLine(line);) lines.push_back(line);
+    for (const ScriptWarning& w : file_->TakeWarnings())
+      warnings_.push_back(std::to_string(w.line) + ": " + w.message);
     EXPECT_EQ(file_->lineNumber(), static_cast<long>(lines.size()));
-    EXPECT_EQ(file_->readError(), 0);
     return lines;
   }
 
-  fs::path path_;
+  fs::path path_ = fs::temp_directory_path() / ("kelpie_" + std::to_string(getpid()) + ".ass");
   std::unique_ptr<ScriptFile> file_;
   Lines warnings_;
 };
 
 TEST(AppendValidUtf8Test, MaximalSubpartsBecomeOneReplacementEach) {
-  const std::string r = "\xEF\xBF\xBD";
-  struct Case {
-    std::string bytes;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80", "\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80"},
+  const std::pair<std::string, std::string> cases[] = {
       {"\x00z\t\r"s, "\x00z\t\r"s},
-      {"a\xF0\x9F\x98"
-       "b",
-       "a" + r + "b"},                           // a 4-byte sequence cut short: one
+      {"a\xF0\x9F\x98"s + "b", "a" + r + "b"},   // a 4-byte sequence cut short: one
       {"a\xF0\x9F\x98", "a" + r},                // ... also at the end
       {"\xC0\xAF", r + r},                       // overlong lead, lone continuation
       {"\xE0\x80\xAF", r + r + r},               // E0 needs A0..BF next
@@ -88,24 +62,19 @@ TEST(AppendValidUtf8Test, MaximalSubpartsBecomeOneReplacementEach) {
       {"\xED\x9F\xBF", "\xED\x9F\xBF"},          // U+D7FF, just below
       {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF
       {"\xF4\x90\x80\x80", r + r + r + r},       // above U+10FFFF
-      {"\xE6\x97"
-       "x\xE6",
-       r + "x" + r},
   };
-  for (const Case& c : cases) {
+  for (const auto& [bytes, expected] : cases) {
     std::string out = "<";  // appended to
-    EXPECT_EQ(AppendValidUtf8(c.bytes, out), c.bytes != c.expected);
-    EXPECT_EQ(out, "<" + c.expected) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(AppendValidUtf8(bytes, out), bytes != expected);
+    EXPECT_EQ(out, "<" + expected) << testing::PrintToString(bytes);
   }
 }
 
 TEST_F(ScriptFileEncodingTest, WideEncodingsDecodeUnitByUnit) {
-  const std::string r = "\xEF\xBF\xBD";
   // A surrogate pair is one 4-byte character; a NUL is passed on.
   const std::vector<std::uint32_t> good = {0xFEFF, 'a', 0xD83D, 0xDE00, 0, 'b', '\r', '\n', 'c'};
   EXPECT_EQ(Read(Units(good, 2, true)), (Lines{"a\xF0\x9F\x98\x80\0b"s, "c"}));
-  EXPECT_EQ(file_->encoding(), ScriptFile::Encoding::kUtf16Be);
-  EXPECT_EQ(warnings_, Lines{});
+  EXPECT_EQ(std::pair(file_->encoding(), warnings_), std::pair(Encoding::kUtf16Be, Lines{}));
   // Lone surrogates, units past U+10FFFF and bytes that make no whole unit
   // at the end become U+FFFD; one warning, at the first line that has them.
   EXPECT_EQ(
@@ -115,22 +84,11 @@ TEST_F(ScriptFileEncodingTest, WideEncodingsDecodeUnitByUnit) {
   EXPECT_EQ(warnings_, Lines{"2: invalid UTF-16LE bytes are drawn as U+FFFD"});
   EXPECT_EQ(Read(Units({0xFEFF, 'a', 0xD800, 0x110000, '\r', 'b'}, 4, false) + "\0\0"s),
             (Lines{"a" + r + r, "b" + r}));  // no line feed: CR ends the line
-  EXPECT_EQ(file_->encoding(), ScriptFile::Encoding::kUtf32Le);
-  EXPECT_EQ(warnings_, Lines{"1: invalid UTF-32LE bytes are drawn as U+FFFD"});
+  EXPECT_EQ(std::pair(file_->encoding(), warnings_),
+            std::pair(Encoding::kUtf32Le, Lines{"1: invalid UTF-32LE bytes are drawn as U+FFFD"}));
 }
 
-TEST_F(ScriptFileEncodingTest, ValidUtf8IsReadAsItStands) {
-  // A character across the 64 KiB boundary of the first check is still one
-  // character, wherever it is cut.
-  for (std::size_t before = 65532; before <= 65536; ++before) {
-    const std::string line = std::string(before, 'a') + "\xF0\x9F\x98\x80\xC3\xA9";
-    EXPECT_EQ(Read("x\n" + line.substr(2) + "\n"), (Lines{"x", line.substr(2)})) << before;
-    EXPECT_EQ(file_->encoding(), ScriptFile::Encoding::kUtf8);
-    EXPECT_EQ(warnings_, Lines{});
-  }
-}
-
-TEST_F(ScriptFileEncodingTest, ShiftJisIsReadAsWindowsDoes) {
+TEST_F(ScriptFileEncodingTest, UnmarkedEncodingsAreDetected) {
   // Shift_JIS from Windows: 0x5C stays the backslash of "\N", not a yen sign.
   // 私はあなたのことが好きです。\Nこれは字幕のテストです。
   const Lines ja = Read(
@@ -138,28 +96,28 @@ TEST_F(ScriptFileEncodingTest, ShiftJisIsReadAsWindowsDoes) {
       "Dialogue: 0,0:00:01.00,0:00:02.00,,,0,0,0,,\x8E\x84\x82\xCD\x82\xA0\x82\xC8\x82\xBD\x82\xCC"
       "\x82\xB1\x82\xC6\x82\xAA\x8D\x44\x82\xAB\x82\xC5\x82\xB7\x81\x42\\N\x82\xB1\x82\xEA\x82\xCD"
       "\x8E\x9A\x96\x8B\x82\xCC\x83\x65\x83\x58\x83\x67\x82\xC5\x82\xB7\x81\x42\n");
-  ASSERT_EQ(ja.size(), 2u);
-  EXPECT_NE(ja[1].find("\xE3\x80\x82\\N\xE3\x81\x93"), std::string::npos) << ja[1];
+  EXPECT_NE(ja.at(1).find("\xE3\x80\x82\\N\xE3\x81\x93"), std::string::npos) << ja[1];
   EXPECT_EQ(warnings_, Lines{"0: not UTF-8; reading it as SHIFT_JIS"});
-}
 
-TEST_F(ScriptFileEncodingTest, UnknownEncodingBecomesReplacementCharacters) {
-  const std::string r = "\xEF\xBF\xBD";
-  // The warning names the first line with bytes that are not UTF-8, also
-  // when it lies past the first 64 KiB, and in a file that ends its lines
-  // with carriage returns only.
-  const std::string filler = std::string(70000, 'x');
+  // A character across the 64 KiB boundary of the first check is still one
+  // character, wherever it is cut.
+  for (std::size_t before = 65532; before <= 65536; ++before) {
+    const std::string line = std::string(before, 'a') + "\xF0\x9F\x98\x80\xC3\xA9";
+    EXPECT_EQ(Read("x\n" + line.substr(2) + "\n"), (Lines{"x", line.substr(2)})) << before;
+    EXPECT_EQ(std::pair(file_->encoding(), warnings_), std::pair(Encoding::kUtf8, Lines{}));
+  }
+  // Bytes that are not UTF-8 in no recognised encoding become U+FFFD. The
+  // warning names the first line that has them, also when it lies past the
+  // first 64 KiB, and in a file that ends its lines with carriage returns only.
+  std::string garbage;  // bytes no detector takes for text, without line ends
+  for (int i = 0; i < 3000; ++i) garbage += static_cast<char>(i * 7919 % 241 + 14);
   for (const char* end : {"\n", "\r"}) {
-    const Lines lines = Read("[Events]" + (end + filler) + end + "ok \xC3\xA9" + end +
-                             Garbage(3000) + end + "end\xE9");
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(file_->encoding(), ScriptFile::Encoding::kUtf8Replace);
-    EXPECT_EQ(lines[2], "ok \xC3\xA9");
-    EXPECT_EQ(lines[4], "end" + r);
-    for (const std::string& line : lines) {
-      std::string again;
-      EXPECT_FALSE(AppendValidUtf8(line, again));  // every line is valid UTF-8 now
-    }
+    const Lines lines = Read("[Events]" + (end + std::string(70000, 'x')) + end + "ok \xC3\xA9" +
+                             end + garbage + end + "end\xE9");
+    EXPECT_EQ(std::tuple(lines.size(), file_->encoding(), lines.at(2), lines.at(4)),
+              std::tuple(5u, Encoding::kUtf8Replace, "ok \xC3\xA9", "end" + r));
+    // Every line is valid UTF-8 now.
+    for (std::string out; const std::string& line : lines) EXPECT_FALSE(AppendValidUtf8(line, out));
     EXPECT_EQ(warnings_, Lines{"4: not UTF-8, and its encoding is not recognised; invalid bytes "
                                "are drawn as U+FFFD"});
   }

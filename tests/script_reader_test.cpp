@@ -11,6 +11,7 @@ namespace kelpie {
 namespace {
 
 using namespace std::string_view_literals;
+using enum LineKind;
 
 constexpr std::uint32_t kWhite = 0xFFFFFFFF;
 
@@ -45,26 +46,23 @@ TEST(ScriptReaderTest, DialogueTimesAndFields) {
       {"Dialogue: 0,0:00:05.00,0:00:05.00,,,0,0,0,,Hello, world, again", 5000, 5000,
        "Hello, world, again"},
       {"Dialogue: 0,0:00:05.00,0:00:06.00,,,0,0,0,,", 5000, 6000, ""},
-      // No space after "Dialogue:", spaces and tabs, and old SSA v4's "Marked=0".
+      // No space after "Dialogue:", and old SSA v4's "Marked=0".
       {"Dialogue:0,0:01:51.80,0:01:55.14,Default,,0,0,0,,Text", 111800, 115140, "Text"},
-      {"Dialogue: \t3,0:01:51.80,0:01:55.14,Default,,0,0,0,,Text", 111800, 115140, "Text"},
       {"Dialogue: Marked=0,0:01:51.80,0:01:55.14,Default,NTP,0000,0000,0000,!Effect,Text", 111800,
        115140, "Text"},
-      {"Dialogue:Marked=1,0:01:51.80,0:01:55.14,Default,,0,0,0,,Text", 111800, 115140, "Text"},
       // The last end time that fits the stream's clock.
       {"Dialogue: 0,13:14:34.18,13:14:34.18,Default,,0,0,0,,Hi", 47674180, 47674180, "Hi"},
   };
   for (const auto& [line, start, end, text] : cases) {
     const Result r = Read(line);
-    EXPECT_EQ(r.kind, LineKind::kEvent) << line;
-    EXPECT_EQ(std::tuple(r.event.start, r.event.end, r.event.text, r.warning),
-              std::tuple(start, end, text, ""))
+    EXPECT_EQ(std::tuple(r.kind, r.event.start, r.event.end, r.event.text, r.warning),
+              std::tuple(kEvent, start, end, text, ""))
         << line;
   }
   // A NUL byte ends the line, with a warning.
   const Result r = Read(Dialogue("Hel\0lo, world"sv));
-  EXPECT_EQ(std::tuple(r.kind, r.event.text), std::tuple(LineKind::kEvent, "Hel"));
-  EXPECT_EQ(r.warning, "NUL byte at column 54 ends the line");
+  EXPECT_EQ(std::tuple(r.kind, r.event.text, r.warning),
+            std::tuple(kEvent, "Hel", "NUL byte at column 54 ends the line"));
 }
 
 // Lines the program does not use (no warning) and lines it cannot use (with
@@ -76,28 +74,19 @@ TEST(ScriptReaderTest, IgnoredAndSkippedLines) {
       {"dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello", ""},
       {" Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hello", ""},
       {"playresx: 1920", ""},
-      {"PlayResZ: 1920", ""},
       {"Dialogue", ""},
       // A NUL byte in a line the program does not use is not looked at.
       {"Comment: 0,0:00:01.00\0"sv, ""},
-      {"Dialog\0e: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hi"sv, ""},
       {"PlayResX: 0", "PlayResX 0 is outside 1 to 8192; 1920 stays"},
       {"PlayResY: 8193", "PlayResY 8193 is outside 1 to 8192; 1080 stays"},
-      {"PlayResX: -640", "PlayResX -640 is outside 1 to 8192; 1920 stays"},
       {"PlayResX: 99999999999999999999999",
        "PlayResX 1000000000000 is outside 1 to 8192; 1920 stays"},
       {"PlayResY: big", "PlayResY has no number; 1080 stays"},
-      {"PlayResX:", "PlayResX has no number; 1920 stays"},
       {"Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0",
        "dialogue line has fewer than nine commas; skipped"},
       {"Dialogue: 0,0:00:01.00,0:00:02.00,Default\0,,0,0,0,,Hi"sv,
        "NUL byte at column 42 ends the line; dialogue line has fewer than nine commas; skipped"},
-      {"Dialogue: x,0:00:01.00,0:00:02.00,,,0,0,0,,Hi", "dialogue times do not parse; skipped"},
       {"Dialogue: 0,0:00:01,0:00:02.00,,,0,0,0,,Hi", "dialogue times do not parse; skipped"},
-      {"Dialogue: Marked=,0:00:01.00,0:00:02.00,,,0,0,0,,Hi",
-       "dialogue times do not parse; skipped"},
-      {"Dialogue: 0,-0:00:01.00,0:00:02.00,,,0,0,0,,Hi", "dialogue time is negative; skipped"},
-      {"Dialogue: 0,0:00:01.00,-1:00:02.00,,,0,0,0,,Hi", "dialogue time is negative; skipped"},
       // A minus sign on any part, even where the sum would be positive.
       {"Dialogue: 0,0:01:-05.00,0:02:00.00,,,0,0,0,,Hi", "dialogue time is negative; skipped"},
       {"Dialogue: 0,0:00:01.00,0:00:02.-0,,,0,0,0,,Hi", "dialogue time is negative; skipped"},
@@ -113,8 +102,9 @@ TEST(ScriptReaderTest, IgnoredAndSkippedLines) {
   };
   for (const auto& [line, warning] : cases) {
     const Result r = Read(line);
-    EXPECT_EQ(r.kind, *warning != '\0' ? LineKind::kSkipped : LineKind::kIgnored) << line;
-    EXPECT_EQ(std::tuple(r.warning, r.res.x, r.res.y), std::tuple(warning, 1920, 1080)) << line;
+    EXPECT_EQ(std::tuple(r.kind, r.warning, r.res.x, r.res.y),
+              std::tuple(*warning ? kSkipped : kIgnored, warning, 1920, 1080))
+        << line;
   }
 }
 
@@ -130,16 +120,14 @@ TEST(ScriptReaderTest, PlayResolution) {
       {"PlayResY: 720", 1279, 720, ""},
       {"PlayResX:1280", 1280, 720, ""},
       {"PlayResY:\t \t576", 1280, 576, ""},
-      {"PlayResY: +1080", 1280, 1080, ""},
-      {"PlayResX: 1", 1, 1080, ""},
+      {"PlayResX: 1", 1, 576, ""},
       {"PlayResY: 8192", 1, 8192, ""},
       {"PlayResX: 65\0x"sv, 65, 8192, "NUL byte at column 13 ends the line"},
   };
   for (const auto& [line, x, y, warning] : cases) {
     const Result r = Read(line, res);
     res = r.res;
-    EXPECT_EQ(std::tuple(r.kind, res.x, res.y, r.warning),
-              std::tuple(LineKind::kPlayRes, x, y, warning))
+    EXPECT_EQ(std::tuple(r.kind, res.x, res.y, r.warning), std::tuple(kPlayRes, x, y, warning))
         << line;
   }
   const Result r = Read(Dialogue("x"), res);
@@ -163,11 +151,9 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       // Not a position: the anchor stays.
       {"{\\pos(1,x)}Hi", 960, 1080, kWhite, "Hi"},
       {"{\\pos(3000000000,1)}Hi", 960, 1080, kWhite, "Hi"},
-      {"{\\move(1,2,3,4)}Hi", 960, 1080, kWhite, "Hi"},
       // Blue, green, red; an alpha byte is dropped; of more digits the last
       // eight count.
       {"{\\c&H0000FF&}Hi", 960, 1080, 0xFFFF0000, "Hi"},
-      {"{\\c&H80FF0000&}Hi", 960, 1080, 0xFF0000FF, "Hi"},
       {"{\\c&Hc0ffee}Hi", 960, 1080, 0xFFEEFFC0, "Hi"},
       {"{\\c&H123456789&}Hi", 960, 1080, 0xFF896745, "Hi"},
       // Outline, shadow and secondary colours do not colour the text; the
@@ -176,17 +162,11 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       {"{\\1c&HFF0000&\\c&H0000FF&}Hi", 960, 1080, 0xFF0000FF, "Hi"},
       // The digits follow the tag's own "&H", not the block's first 'H'.
       {"{\\fnHelvetica\\c&H0000FF&}Hi", 960, 1080, 0xFFFF0000, "Hi"},
-      // Not a colour: the default stays.
-      {"{\\c&H&}Hi", 960, 1080, kWhite, "Hi"},
-      {"{\\c&h0000FF&}Hi", 960, 1080, kWhite, "Hi"},
-      {"{\\b1}Hi{\\c&H0000FF&}", 960, 1080, kWhite, "Hi"},
       // Every "\N" is a line break (a space, then the line feed); "\n" is a
-      // space, "\h" a no-break space; other backslashes stay.
+      // space, "\h" a no-break space; another backslash stays.
       {"One\\NTwo", 960, 1080, kWhite, "One \nTwo"},
-      {"Ends with a break\\N", 960, 1080, kWhite, "Ends with a break \n"},
       {"soft\\nbreak", 960, 1080, kWhite, "soft break"},
       {"no\\hbreak", 960, 1080, kWhite, "no\u00A0break"},
-      {"C:\\path\\", 960, 1080, kWhite, "C:\\path\\"},
       {"\\\\N", 960, 1080, kWhite, "\\ \n"},
       // Every override block is removed, up to its first '}'; text before
       // the first is kept. A '{' without a '}' after it is a literal, and so
@@ -194,7 +174,6 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       {"Before{\\i1}after{\\b0} text", 960, 1080, kWhite, "Beforeafter text"},
       {"{a{b}c", 960, 1080, kWhite, "c"},
       {"{\\b1}x{y\\Nz", 960, 1080, kWhite, "x{y \nz"},
-      {"日本語の{\\c&H00FF00&}字幕", 960, 1080, 0xFF00FF00, "日本語の字幕"},
       // Drawings, from "\p<n>" with n > 0 up to "\p0", are removed; a
       // drawing's blocks give no colour or position. "\pos" and "\pbo" are
       // not the drawing tag.
@@ -202,15 +181,13 @@ TEST(ScriptReaderTest, OverrideBlocksAndTextProper) {
       {"Before{\\p2}m 0 0 l 1 1{\\p0} after", 960, 1080, kWhite, "Before after"},
       {"{\\p-1}Text", 960, 1080, kWhite, "Text"},
       {"{\\p1}m 0 0{\\b1}still drawing{\\p0\\b0}done", 960, 1080, kWhite, "done"},
-      {"{\\p1}m 0 0 {open", 960, 1080, kWhite, ""},
       {"{\\p1}m 0 0{\\p0\\c&H0000FF&\\pos(1,2)}x", 960, 1080, kWhite, "x"},
       {"{\\pbo5}Text", 960, 1080, kWhite, "Text"},
   };
   for (const auto& [text, x, y, colour, proper] : cases) {
     const Result r = Read(Dialogue(text));
-    EXPECT_EQ(r.kind, LineKind::kEvent) << text;
-    EXPECT_EQ(std::tuple(r.event.x, r.event.y, r.event.colour, r.event.text),
-              std::tuple(x, y, colour, proper))
+    EXPECT_EQ(std::tuple(r.kind, r.event.x, r.event.y, r.event.colour, r.event.text),
+              std::tuple(kEvent, x, y, colour, proper))
         << text;
   }
   // No length limit.

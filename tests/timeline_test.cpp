@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelpie {
@@ -11,24 +11,18 @@ namespace {
 
 // The stretches as "start-end:lines" joined by spaces, e.g. "0-10:0,1 10-20:1".
 std::string Describe(const std::vector<TimeSpan>& lines) {
-  std::ostringstream text;
+  std::string text;
   for (const Stretch& s : BuildTimeline(lines).stretches) {
-    text << s.start << '-' << s.end << ':';
-    for (std::size_t i = 0; i < s.lines.size(); ++i) text << (i > 0 ? "," : "") << s.lines[i];
-    text << ' ';
+    text += std::to_string(s.start) + '-' + std::to_string(s.end) + ':';
+    for (int line : s.lines) text += std::to_string(line) + ',';
+    text.back() = ' ';
   }
-  std::string all = text.str();
-  if (!all.empty()) all.pop_back();
-  return all;
+  return text.substr(0, text.size() - !text.empty());
 }
 
 TEST(TimelineTest, StretchesOfVisibleLines) {
-  struct Case {
-    const char* what;
-    std::vector<TimeSpan> lines;
-    const char* stretches;
-  };
-  const Case cases[] = {
+  // What, the lines' spans, the stretches.
+  const std::tuple<const char*, std::vector<TimeSpan>, const char*> cases[] = {
       {"back to back, and a gap",
        {{0, 1000}, {1000, 2000}, {3000, 4000}},
        "0-1000:0 1000-2000:1 3000-4000:2"},
@@ -52,12 +46,13 @@ TEST(TimelineTest, StretchesOfVisibleLines) {
       // pictures around it are one.
       {"a line that merging swallows", {{0, 1000}, {400, 410}}, "0-1000:0"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Describe(c.lines), c.stretches) << c.what;
+  for (const auto& [what, lines, stretches] : cases) EXPECT_EQ(Describe(lines), stretches) << what;
 
+  // The spans the lines keep: the second track's cut to the first's, the
+  // swallowed line's empty.
   const Timeline t = BuildTimeline({{1000, 3000}, {1004, 3012}, {400, 410}});
-  EXPECT_EQ(t.spans[1].start, 1000);
-  EXPECT_EQ(t.spans[1].end, 3000);
-  EXPECT_EQ(t.spans[2].start, t.spans[2].end);
+  EXPECT_EQ(std::tuple(t.spans[1].start, t.spans[1].end, t.spans[2].end - t.spans[2].start),
+            std::tuple(1000, 3000, 0));
 }
 
 }  // namespace

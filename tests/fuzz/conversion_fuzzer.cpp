@@ -82,10 +82,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Session& s = *session;
-  testing::WriteFile(s.script, std::string(reinterpret_cast<const char*>(data), size));
+  kelpie::testing::WriteFile(s.script, std::string(reinterpret_cast<const char*>(data), size));
   // Nothing in a script makes the run fail; only the files could.
   Check(ConvertScript(s.script, s.sup, s.face.get(), s.console) == 0, "the conversion failed");
-  CheckStream(testing::ReadFile(s.sup));
+  CheckStream(kelpie::testing::ReadFile(s.sup));
   ::unlink(s.script.c_str());
   ::unlink(s.sup.c_str());
   return 0;

@@ -57,9 +57,7 @@ struct FakeFace : TextFace {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto check = [](bool ok) {
-    if (!ok) __builtin_trap();
-  };
+  const auto check = [](bool ok) { return ok ? void() : __builtin_trap(); };
   FuzzedDataProvider input(data, size);
   FakeFace face;
   const PlayRes frame{input.ConsumeIntegralInRange<std::int32_t>(16, 2000),
@@ -68,7 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string_view> words = Lines(
       "a\nthe\nsubtitle\nlongerwordwithoutbreaks\n日本語\n字幕\né\n\xF0\x9F\x98\x80\n-\n"
       "www.example.com/a/long/path");
+  // Random lines, each put through what the pipeline's planning does before
+  // the timeline, with the fake face.
   std::vector<SubtitleEvent> events;
+  std::vector<TimeSpan> spans;
+  std::vector<LineToPlace> lines;
   while (input.remaining_bytes() > 0 && events.size() < 40) {
     SubtitleEvent& e = events.emplace_back();
     e.start = input.ConsumeIntegralInRange<std::int32_t>(0, 3000);
@@ -81,20 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       e.text += words[input.ConsumeIntegralInRange<int>(0, words.size() - 1)];
       e.text += input.ConsumeBool() ? " " : (input.ConsumeBool() ? " \n" : "");
     }
-  }
-
-  // What the pipeline's planning does, with the fake face.
-  std::vector<TimeSpan> spans(events.size());
-  std::vector<LineToPlace> lines(events.size());
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    if (events[i].end <= events[i].start) continue;
-    const MeasuredLine m = MeasureLine(events[i], face);
-    if (m.empty()) continue;
-    lines[i] = LineToPlace{m.left, m.top, m.width, m.height, events[i].positioned, frame};
-    spans[i] = TimeSpan{events[i].start, events[i].end};
+    const MeasuredLine m = e.end > e.start ? MeasureLine(e, face) : MeasuredLine{};
+    lines.push_back(m.empty() ? LineToPlace{}
+                              : LineToPlace{m.left, m.top, m.width, m.height, e.positioned, frame});
+    spans.push_back(m.empty() ? TimeSpan{} : TimeSpan{e.start, e.end});
     // Every wrapped line fits, unless it is one character.
-    for (std::string_view line : Lines(events[i].text))
-      check(face.Measure(line).width <= static_cast<float>(frame.x) || Chars(line, false) <= 1);
+    for (std::string_view line : Lines(e.text))
+      check(m.empty() || face.Measure(line).width <= frame.x || Chars(line, false) <= 1);
   }
   const Timeline timeline = BuildTimeline(spans);
   for (std::size_t i = 0; i < lines.size(); ++i) {
