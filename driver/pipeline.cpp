@@ -83,10 +83,10 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 
 // ---- Making one picture ----
 
-PictureMaker::PictureMaker(InstructionSet set)
+PictureMaker::PictureMaker(InstructionSet set, bool frugal)
     // Default-initialised, not value-initialised: the run-length buffers'
     // megabytes are not zero-filled, and take memory only as data reach them.
-    : state_(new RunState), set_(ChooseInstructionSet(set)) {
+    : state_(new RunState), set_(ChooseInstructionSet(set)), frugal_(frugal) {
   state_->shadow.instructionSet = set_;
   state_->workImage.instructionSet = set_;
   state_->quantiser.instructionSet = set_;
@@ -95,7 +95,7 @@ PictureMaker::PictureMaker(InstructionSet set)
 PictureResult PictureMaker::Make(const PictureJob& job) {
   try {
     PictureResult result = MakeOrThrow(job);
-    ReleaseLargeBuffers();
+    if (frugal_) ReleaseLargeBuffers();
     return result;
   } catch (const std::bad_alloc&) {
     // The one place a failed allocation is caught while a picture is made:
@@ -283,7 +283,10 @@ class Pipeline::Workers {
   Workers(int count, InstructionSet set) {
     for (int i = 0; i < count; ++i) {
       try {
-        makers_.push_back(std::make_unique<PictureMaker>(set));
+        // Two makers may keep what their largest pictures took; more give
+        // it back after every picture, so that memory does not grow with
+        // the number of cores.
+        makers_.push_back(std::make_unique<PictureMaker>(set, count > 2));
         threads_.emplace_back([this, maker = makers_.back().get()] { Run(*maker); });
       } catch (const std::exception&) {
         // No more threads (an address-space limit, say): the run goes on

@@ -92,8 +92,11 @@ struct PictureResult {
 // display sets, with tables of its own. One per thread.
 class PictureMaker {
  public:
-  // `set`: the instruction set of every fast path it runs.
-  explicit PictureMaker(InstructionSet set = InstructionSet::kBest);
+  // `set`: the instruction set of every fast path it runs. `frugal`: give
+  // back what a large picture grew after each picture, so that many makers
+  // together hold no more than their pictures in flight need (it costs the
+  // memory's page faults again for every large picture).
+  explicit PictureMaker(InstructionSet set = InstructionSet::kBest, bool frugal = false);
 
   // Render the picture -> count its colours (reducing them when the count
   // says so) -> run-length code it -> write its display sets. A failed
@@ -127,6 +130,7 @@ class PictureMaker {
 
   std::unique_ptr<RunState> state_;  // large fixed tables: on the heap
   InstructionSet set_;
+  bool frugal_;
 };
 
 class Pipeline {
