@@ -108,8 +108,8 @@ Placement SpanOf(std::span<const Placement> boxes) {
   return span;
 }
 
-void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
-                    ArgbBitmap& canvas, std::vector<std::uint8_t>& rowUsed) {
+void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span, ArgbBitmap& canvas,
+                    std::vector<std::uint8_t>& rowUsed) {
   // A sign at the top and dialogue at the bottom leave most rows empty:
   // only the rows under some box are cleared and drawn.
   canvas.Resize(span.width, span.height);

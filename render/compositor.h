@@ -80,8 +80,8 @@ Placement SpanOf(std::span<const Placement> boxes);
 // rowUsed[y] tells whether a line's box covers row y of the canvas; rows it
 // does not cover are fully transparent, and are left unwritten (their pixels
 // unspecified) until ClearUnusedRows.
-void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span,
-                    ArgbBitmap& canvas, std::vector<std::uint8_t>& rowUsed);
+void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span, ArgbBitmap& canvas,
+                    std::vector<std::uint8_t>& rowUsed);
 // Makes the rows that ComposePicture left unwritten transparent.
 void ClearUnusedRows(const std::vector<std::uint8_t>& rowUsed, ArgbBitmap& canvas);
 
