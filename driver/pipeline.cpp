@@ -479,9 +479,10 @@ bool Pipeline::WriteAll(const std::string& scriptPath) {
 }
 
 const ArgbBitmap& Pipeline::DrawStretch(const Stretch& stretch, Placement& span) {
-  const PictureJob job = Prepare(stretch);
-  span = SpanOf(job.boxes);
-  return maker_.Draw(job);
+  // The job is kept: a picture of one line is that line's own picture.
+  drawn_ = Prepare(stretch);
+  span = SpanOf(drawn_.boxes);
+  return maker_.Draw(drawn_);
 }
 
 }  // namespace kelpie

@@ -169,6 +169,7 @@ class Pipeline {
   Reporter& reporter_;
   LinePictures linePictures_{kLinePictureBudget};
   PictureMaker maker_;                // the caller's thread's
+  PictureJob drawn_;                  // of the last DrawStretch
   std::unique_ptr<Workers> workers_;  // null with one thread
 };
 
