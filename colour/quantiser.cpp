@@ -19,6 +19,8 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+
+#include <immintrin.h>
 #include <iterator>
 #include <utility>
 
