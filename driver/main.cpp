@@ -16,8 +16,11 @@ int main(int argc, char** argv) {
   kelpie::RemoveTemporaryOutputOnSignals();
   // Pictures of a megabyte and more come from the system and go back to it
   // when freed, so that a run's peak memory is what its pictures in flight
-  // need, not what the largest ones once took.
+  // need, not what the largest ones once took. Smaller ones (a line's
+  // picture) are kept for the next, instead of being given back and faulted
+  // in again page by page for every line.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_TRIM_THRESHOLD, 4 << 20);
   kelpie::Console console = kelpie::StandardConsole();
   return kelpie::RunKelpie(argc, argv, console);
 }
