@@ -217,7 +217,6 @@ class ConvertedScriptTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ConvertedScriptTest, DecodesWithFfmpeg) {
   const std::string name = GetParam();
-  if (testing::SlowUnderSanitizers(name)) GTEST_SKIP() << "too slow here";
   // Each script in a folder of its own, removed when it passes, kept when not.
   const fs::path dir = fs::path(KELPIE_BINARY_DIR) / "roundtrip" / name;
   fs::create_directories(dir);

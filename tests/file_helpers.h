@@ -42,18 +42,6 @@ inline int Temporaries(const fs::path& folder) {
   });
 }
 
-// Whether converting the corpus script `name` takes too long to be worth it
-// under the sanitizers: its hundreds of pictures each reduced to 256 colours
-// take minutes there (half a minute in a plain build, which checks its bytes).
-inline bool SlowUnderSanitizers(const std::string& name) {
-#ifdef __SANITIZE_ADDRESS__
-  return name == "song-drawings-zero-duration.ass";
-#else
-  (void)name;
-  return false;
-#endif
-}
-
 // What a finished run of a program gave.
 struct Outcome {
   int status = -1, signal = 0;  // the exit status (or -1), the signal that ended it (or 0)

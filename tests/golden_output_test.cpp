@@ -92,7 +92,6 @@ class GoldenOutputTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(GoldenOutputTest, SupBytesAsRecorded) {
   if (!fs::is_directory(kShared)) GTEST_SKIP() << "no shared folder at " << kShared;
-  if (testing::SlowUnderSanitizers(kGolden[GetParam()].script)) GTEST_SKIP() << "too slow here";
   EXPECT_EQ(Convert(GetParam()), kGolden[GetParam()].sha256)
       << kGolden[GetParam()].script << ": the .sup differs from the recorded one. If the change "
       << "is intended, put the new digest (left) on its line in kGolden.";
