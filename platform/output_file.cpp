@@ -14,6 +14,10 @@ namespace kelpie {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
+// Bytes written between two starts of their write-back: the disk takes the
+// stream while it is made, so that the sync before the rename has little
+// left to do.
+constexpr off_t kWriteBackStep = off_t{8} << 20;
 constexpr int kMaxLinks = 40;  // as the kernel allows in one path
 // Room left in the temporary file's name for the target's name, so that
 // the prefix and suffix never push it past the 255 bytes a name may have.
@@ -148,6 +152,8 @@ bool OutputFile::Open(const std::string& path) {
   {
     const SignalsBlocked blocked;
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);  // O_EXCL: never another's file
+    written_ = 0;
+    writtenBack_ = 0;
     if (fd_ < 0) {
       temporary_.clear();
       Fail(errno);
@@ -195,6 +201,12 @@ void OutputFile::Flush() {
     }
   }
   buffer_.clear();
+  written_ += static_cast<off_t>(done);
+  if (!failed_ && written_ - writtenBack_ >= kWriteBackStep) {
+    // Only a hint: a failure here shows again in the sync of Close().
+    ::sync_file_range(fd_, writtenBack_, written_ - writtenBack_, SYNC_FILE_RANGE_WRITE);
+    writtenBack_ = written_;
+  }
 }
 
 void OutputFile::Write(const std::uint8_t* data, std::size_t size) {

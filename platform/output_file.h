@@ -73,6 +73,8 @@ class OutputFile {
   bool targetExists_ = false;
   struct stat targetInfo_ {};  // valid when targetExists_
   std::vector<std::uint8_t> buffer_;
+  off_t written_ = 0;      // bytes handed to the file
+  off_t writtenBack_ = 0;  // of them, those whose write-back was started
 };
 
 }  // namespace kelpie
