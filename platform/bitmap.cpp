@@ -35,9 +35,13 @@ void ArgbBitmap::Resize(int width, int height) {
   height_ = height;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   // The memory only ever grows, by half at least, so that pictures creeping
-  // up in size neither take fresh memory (and its page faults) each time
-  // nor have it zero-filled before it is filled.
-  if (count > pixels_.size()) pixels_.resize(std::max(count, pixels_.size() + pixels_.size() / 2));
+  // up in size do not take fresh memory (and its page faults) each time. The
+  // pixels are left unset, and the old ones are not copied over.
+  if (count > pixels_.size()) {
+    decltype(pixels_) grown;
+    grown.resize(std::max(count, pixels_.size() + pixels_.size() / 2));
+    pixels_.swap(grown);
+  }
 }
 
 void ArgbBitmap::DrawOver(const ArgbBitmap& source, int x, int y) {

@@ -6,12 +6,36 @@
 #define KELPIE_PLATFORM_BITMAP_H_
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace kelpie {
 
 // A pixel value 0xAARRGGBB, straight alpha.
 using Argb = std::uint32_t;
+
+// An allocator whose vectors leave the elements they add without a value
+// unless given one, for pixel memory that is written before it is read.
+template <typename T>
+struct UnfilledAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnfilledAllocator<U>;
+  };
+  UnfilledAllocator() = default;
+  template <typename U>
+  explicit UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 constexpr Argb MakeArgb(unsigned a, unsigned r, unsigned g, unsigned b) {
   return (Argb{a} << 24) | (Argb{r} << 16) | (Argb{g} << 8) | Argb{b};
@@ -104,7 +128,7 @@ class ArgbBitmap {
   int height_ = 0;
   // width_ * height_ pixels, rows top to bottom without gaps; after Reset it
   // may hold more, left from a larger picture.
-  std::vector<Argb> pixels_;
+  std::vector<Argb, UnfilledAllocator<Argb>> pixels_;
 };
 
 // 24-bit RGB, three bytes per pixel in the order red, green, blue, rows
