@@ -45,26 +45,28 @@ void ArgbBitmap::Resize(int width, int height) {
 }
 
 void ArgbBitmap::DrawOver(const ArgbBitmap& source, int x, int y) {
-  const int x0 = std::max(0, x);
   const int y0 = std::max(0, y);
-  const int x1 = std::min(width_, x + source.width());
   const int y1 = std::min(height_, y + source.height());
-  if (x0 >= x1) return;
-  for (int row = y0; row < y1; ++row) {
-    const Argb* src = source.Row(row - y) + (x0 - x);  // src[i] lands on dst[i]
-    Argb* dst = Row(row) + x0;
-    const int n = x1 - x0;
-    // Over transparent pixels (a fresh canvas, where texts do not overlap)
-    // BlendOver gives the source, or keeps the pixel where the source alpha
-    // is 0: a loop the compiler turns into vector code.
-    unsigned drawn = 0;
-    for (int i = 0; i < n; ++i) drawn |= AlphaOf(dst[i]);
-    if (drawn == 0) {
-      for (int i = 0; i < n; ++i) dst[i] = AlphaOf(src[i]) != 0 ? src[i] : dst[i];
-      continue;
-    }
-    for (int i = 0; i < n; ++i) dst[i] = BlendOver(src[i], dst[i]);
+  for (int row = y0; row < y1; ++row) DrawRowOver(source, x, y, row);
+}
+
+void ArgbBitmap::DrawRowOver(const ArgbBitmap& source, int x, int y, int row) {
+  const int x0 = std::max(0, x);
+  const int x1 = std::min(width_, x + source.width());
+  if (x0 >= x1 || row < std::max(0, y) || row >= std::min(height_, y + source.height())) return;
+  const Argb* src = source.Row(row - y) + (x0 - x);  // src[i] lands on dst[i]
+  Argb* dst = Row(row) + x0;
+  const int n = x1 - x0;
+  // Over transparent pixels (a fresh canvas, where texts do not overlap)
+  // BlendOver gives the source, or keeps the pixel where the source alpha
+  // is 0: a loop the compiler turns into vector code.
+  unsigned drawn = 0;
+  for (int i = 0; i < n; ++i) drawn |= AlphaOf(dst[i]);
+  if (drawn == 0) {
+    for (int i = 0; i < n; ++i) dst[i] = AlphaOf(src[i]) != 0 ? src[i] : dst[i];
+    return;
   }
+  for (int i = 0; i < n; ++i) dst[i] = BlendOver(src[i], dst[i]);
 }
 
 RgbBitmap::RgbBitmap(int width, int height)

@@ -122,6 +122,8 @@ class ArgbBitmap {
   // Draws `source` with its top-left corner at (x, y), blending each pixel
   // over this bitmap with BlendOver. Parts falling outside are clipped.
   void DrawOver(const ArgbBitmap& source, int x, int y);
+  // The same for row `row` of this bitmap alone.
+  void DrawRowOver(const ArgbBitmap& source, int x, int y, int row);
 
  private:
   int width_ = 0;
@@ -155,6 +157,8 @@ class RgbBitmap {
   // Draws `source` at (x, y) blended by its alpha over these opaque pixels:
   // each channel becomes BlendChannelOpaque(s, d, a). Clipped at the edges.
   void DrawOver(const ArgbBitmap& source, int x, int y);
+  // The same for row `row` of this bitmap alone.
+  void DrawRowOver(const ArgbBitmap& source, int x, int y, int row);
 
  private:
   int width_ = 0;

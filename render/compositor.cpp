@@ -111,18 +111,38 @@ Placement SpanOf(std::span<const Placement> boxes) {
 void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span, ArgbBitmap& canvas,
                     std::vector<std::uint8_t>& rowUsed) {
   // A sign at the top and dialogue at the bottom leave most rows empty:
-  // only the rows under some box are cleared and drawn.
+  // only the rows under some box are written. rowUsed counts the boxes over
+  // each row, 2 standing for two or more.
   canvas.Resize(span.width, span.height);
   rowUsed.assign(static_cast<std::size_t>(span.height), 0);
   for (const PlacedPicture& line : lines) {
     const int top = line.box.top - span.top;
-    std::fill_n(rowUsed.begin() + top, line.box.height, 1);
+    for (int y = top; y < top + line.box.height; ++y) {
+      rowUsed[y] = static_cast<std::uint8_t>(std::min(rowUsed[y] + 1, 2));
+    }
   }
+  // Rows under several boxes are cleared and drawn over box by box.
   for (int y = 0; y < span.height; ++y) {
-    if (rowUsed[y] != 0) std::fill_n(canvas.Row(y), span.width, Argb{0});
+    if (rowUsed[y] > 1) std::fill_n(canvas.Row(y), span.width, Argb{0});
   }
   for (const PlacedPicture& line : lines) {
-    canvas.DrawOver(*line.picture, line.box.left - span.left, line.box.top - span.top);
+    const int left = line.box.left - span.left;
+    const int top = line.box.top - span.top;
+    const int width = line.picture->width();
+    for (int y = top; y < top + line.box.height; ++y) {
+      if (rowUsed[y] > 1) {
+        canvas.DrawRowOver(*line.picture, left, top, y);
+        continue;
+      }
+      // A row of this box alone: transparent around the box, and the box's
+      // pixels as drawn over transparent ones, where a pixel with alpha 0
+      // leaves the transparent black.
+      Argb* out = canvas.Row(y);
+      const Argb* in = line.picture->Row(y - top);
+      std::fill_n(out, left, Argb{0});
+      for (int x = 0; x < width; ++x) out[left + x] = AlphaOf(in[x]) != 0 ? in[x] : 0;
+      std::fill(out + left + width, out + span.width, Argb{0});
+    }
   }
 }
 

@@ -77,7 +77,7 @@ Placement SpanOf(std::span<const Placement> boxes);
 
 // Lays `lines` (in drawing order) on `canvas`, made the size of `span` and
 // transparent, each picture at its box relative to span's top-left corner.
-// rowUsed[y] tells whether a line's box covers row y of the canvas; rows it
+// rowUsed[y] is not 0 where a line's box covers row y of the canvas; rows it
 // does not cover are fully transparent, and are left unwritten (their pixels
 // unspecified) until ClearUnusedRows.
 void ComposePicture(std::span<const PlacedPicture> lines, const Placement& span, ArgbBitmap& canvas,

@@ -92,5 +92,32 @@ TEST(CompositorTest, TopAndBottomSplit) {
   EXPECT_EQ(std::tuple(s.left, s.top, s.width, s.height), std::tuple(100, 40, 1500, 2072));
 }
 
+TEST(CompositorTest, ComposedByHand) {
+  // Box a (3 x 2 at 0,0) and box b (2 x 2 at 2,1) share the canvas pixel
+  // (2, 1); row 3 lies under no box. Pixels with alpha 0 come out 0
+  // whatever their colour; b is blended over a where both are.
+  ArgbBitmap a(3, 2), b(2, 2);
+  a.Clear(0x00FFFFFF);
+  a.SetPixel(1, 0, 0xFF102030);
+  a.SetPixel(2, 1, 0xFF0000FF);
+  b.Clear(0x00ABCDEF);
+  b.SetPixel(0, 0, 0x80FF0000);
+  b.SetPixel(1, 1, 0xC0FFFFFF);
+  const PlacedPicture lines[] = {{&a, {10, 20, 3, 2}}, {&b, {12, 21, 2, 2}}};
+  ArgbBitmap canvas(1, 1);
+  canvas.Clear(0xDEADBEEF);  // what an earlier picture left
+  std::vector<std::uint8_t> rowUsed;
+  ComposePicture(lines, Placement{10, 20, 4, 4}, canvas, rowUsed);
+  EXPECT_EQ(rowUsed[3], 0);
+  ClearUnusedRows(rowUsed, canvas);
+  const Argb want[4][4] = {{0, 0xFF102030, 0, 0},
+                           {0, 0, BlendOver(0x80FF0000, 0xFF0000FF), 0},
+                           {0, 0, 0, 0xC0FFFFFF},
+                           {0, 0, 0, 0}};
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.Pixel(x, y), want[y][x]) << x << "," << y;
+  }
+}
+
 }  // namespace
 }  // namespace kelpie
