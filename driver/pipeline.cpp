@@ -278,15 +278,14 @@ constexpr std::int64_t kBytesPerPixel = 12;
 }  // namespace
 
 // Makes submitted jobs on worker threads and hands them back oldest first.
+// The thread that waits for them makes jobs too while it waits.
 class Pipeline::Workers {
  public:
-  Workers(int count, InstructionSet set) {
+  // `count` threads of their own; `frugal` for their makers (see PictureMaker).
+  Workers(int count, InstructionSet set, bool frugal) {
     for (int i = 0; i < count; ++i) {
       try {
-        // Two makers may keep what their largest pictures took; more give
-        // it back after every picture, so that memory does not grow with
-        // the number of cores.
-        makers_.push_back(std::make_unique<PictureMaker>(set, count > 2));
+        makers_.push_back(std::make_unique<PictureMaker>(set, frugal));
         threads_.emplace_back([this, maker = makers_.back().get()] { Run(*maker); });
       } catch (const std::exception&) {
         // No more threads (an address-space limit, say): the run goes on
@@ -321,11 +320,25 @@ class Pipeline::Workers {
     workAvailable_.notify_one();
   }
 
-  // Waits for the oldest job and takes it back with its result.
-  void TakeOldest(PictureJob& job, PictureResult& result) {
+  // Waits for the oldest job and takes it back with its result. Until it
+  // is done, jobs that no worker has started are made with `helper`, on the
+  // caller's thread.
+  void TakeOldest(PictureJob& job, PictureResult& result, PictureMaker& helper) {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::shared_ptr<Slot> slot = order_.front();
-    jobDone_.wait(lock, [&slot] { return slot->done; });
+    while (!slot->done) {
+      if (pending_.empty()) {
+        jobDone_.wait(lock);
+        continue;
+      }
+      const std::shared_ptr<Slot> other = pending_.front();
+      pending_.pop_front();
+      lock.unlock();
+      PictureResult made = helper.Make(other->job);
+      lock.lock();
+      other->result = std::move(made);
+      other->done = true;
+    }
     order_.pop_front();
     bytes_ -= slot->bytes;
     job = std::move(slot->job);
@@ -375,9 +388,13 @@ class Pipeline::Workers {
 
 Pipeline::Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter,
                    int threads, InstructionSet set)
-    : plan_(plan), face_(face), out_(out), reporter_(reporter), maker_(set) {
+    : plan_(plan), face_(face), out_(out), reporter_(reporter), maker_(set, threads > 2) {
+  // This thread makes pictures too while it waits for the workers. Two
+  // makers may keep what their largest pictures took; more give it back
+  // after every picture, so that memory does not grow with the number of
+  // cores.
   if (threads > 1) {
-    workers_ = std::make_unique<Workers>(threads, set);
+    workers_ = std::make_unique<Workers>(threads - 1, set, threads > 2);
     if (workers_->started() == 0) workers_.reset();
   }
 }
@@ -435,12 +452,13 @@ bool Pipeline::WriteAll(const std::string& scriptPath) {
   // Jobs made ahead of the writer: a few per thread, and no more pixels
   // than a handful of large pictures take.
   constexpr std::int64_t kBytesAhead = std::int64_t{16} << 20;
-  const std::size_t jobsAhead = workers_ ? 2 * static_cast<std::size_t>(workers_->started()) : 0;
+  const std::size_t jobsAhead =
+      workers_ ? 2 * static_cast<std::size_t>(workers_->started() + 1) : 0;
   PictureJob job;
   PictureResult result;
   // Publishes the oldest job of the workers; false after running out of memory.
   const auto publishOldest = [&]() {
-    workers_->TakeOldest(job, result);
+    workers_->TakeOldest(job, result, maker_);
     if (result.outcome == PictureResult::Outcome::kOutOfMemory) {
       reporter_.OutOfMemoryDrawing(scriptPath, job.firstLine);
       return false;

@@ -136,9 +136,9 @@ class PictureMaker {
 class Pipeline {
  public:
   // `plan`, `face`, `out` and `reporter` are the caller's and outlive the
-  // pipeline. `threads` picture makers work ahead of the writer (1: all on
-  // the caller's thread); fewer when threads cannot be started. Every fast
-  // path runs on `set`.
+  // pipeline. `threads` picture makers: the caller's thread, which also
+  // draws the text and writes, and threads - 1 workers ahead of it (fewer
+  // when threads cannot be started). Every fast path runs on `set`.
   Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter, int threads = 1,
            InstructionSet set = InstructionSet::kBest);
   ~Pipeline();
