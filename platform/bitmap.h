@@ -157,8 +157,6 @@ class RgbBitmap {
   // Draws `source` at (x, y) blended by its alpha over these opaque pixels:
   // each channel becomes BlendChannelOpaque(s, d, a). Clipped at the edges.
   void DrawOver(const ArgbBitmap& source, int x, int y);
-  // The same for row `row` of this bitmap alone.
-  void DrawRowOver(const ArgbBitmap& source, int x, int y, int row);
 
  private:
   int width_ = 0;

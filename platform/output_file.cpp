@@ -121,6 +121,8 @@ OutputFile::~OutputFile() {
 bool OutputFile::Open(const std::string& path) {
   path_ = path;
   target_ = path;
+  written_ = 0;
+  writtenBack_ = 0;
   if (!FollowLinks(target_, targetInfo_, targetExists_)) {
     Fail(errno);
     return false;
@@ -152,8 +154,6 @@ bool OutputFile::Open(const std::string& path) {
   {
     const SignalsBlocked blocked;
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);  // O_EXCL: never another's file
-    written_ = 0;
-    writtenBack_ = 0;
     if (fd_ < 0) {
       temporary_.clear();
       Fail(errno);
