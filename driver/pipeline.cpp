@@ -70,6 +70,7 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
                    measured.width, measured.height, event.playRes.x, event.playRes.y));
     }
     plan.measured[i] = measured;
+    face.KeepLayout(event.text);
     spans[i] = TimeSpan{event.start, event.end};
   }
   plan.timeline = BuildTimeline(spans);

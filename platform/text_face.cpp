@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <numeric>
 #include <unordered_map>
 #include <vector>
@@ -167,6 +168,7 @@ class FreeTypeFace final : public TextFace {
     DrawAt(utf8, colour, target, 0, 0);
   }
   void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) override;
+  void KeepLayout(std::string_view utf8) override;
   std::vector<char32_t> TakeMissingCharacters() override;
   std::vector<std::vector<ShapedGlyph>> Glyphs(std::string_view utf8) override;
   std::string family() const override { return family_; }
@@ -248,6 +250,18 @@ class FreeTypeFace final : public TextFace {
   bool haveLayout_ = false;
   std::string laidOutText_;
   bool laidOutInk_ = false;
+
+  // Layouts kept by KeepLayout until their text is laid out again, and the
+  // bytes they take (at most kKeptBytes).
+  struct KeptLayout {
+    std::vector<PlacedGlyph> placed;
+    std::vector<Line> lines;
+    bool ink = false;
+    std::size_t bytes = 0;
+  };
+  static constexpr std::size_t kKeptBytes = std::size_t{4} << 20;
+  std::map<std::string, KeptLayout, std::less<>> kept_;
+  std::size_t keptBytes_ = 0;
 };
 
 FreeTypeFace::~FreeTypeFace() {
@@ -451,6 +465,16 @@ void FreeTypeFace::LayOutLine(const std::vector<std::uint32_t>& chars) {
 bool FreeTypeFace::LayOut(std::string_view utf8) {
   // A text is measured and then drawn: the second call finds its layout.
   if (haveLayout_ && utf8 == laidOutText_) return laidOutInk_;
+  if (const auto it = kept_.find(utf8); it != kept_.end()) {
+    placed_.swap(it->second.placed);
+    lines_.swap(it->second.lines);
+    laidOutText_.assign(utf8);
+    laidOutInk_ = it->second.ink;
+    haveLayout_ = true;
+    keptBytes_ -= it->second.bytes;
+    kept_.erase(it);
+    return laidOutInk_;
+  }
   haveLayout_ = false;
   decoded_.clear();
   placed_.clear();
@@ -483,6 +507,18 @@ bool FreeTypeFace::LayOut(std::string_view utf8) {
   laidOutInk_ = ink;
   haveLayout_ = true;
   return ink;
+}
+
+void FreeTypeFace::KeepLayout(std::string_view utf8) {
+  // A text laid out twice (the same words on two lines) is kept once; the
+  // second drawing lays it out again.
+  if (kept_.find(utf8) != kept_.end()) return;
+  const bool ink = LayOut(utf8);
+  const std::size_t bytes = utf8.size() + placed_.size() * sizeof(PlacedGlyph) +
+                            lines_.size() * sizeof(Line) + sizeof(KeptLayout) + 64;
+  if (keptBytes_ + bytes > kKeptBytes) return;
+  kept_.emplace(std::string(utf8), KeptLayout{placed_, lines_, ink, bytes});
+  keptBytes_ += bytes;
 }
 
 FT_Pos FreeTypeFace::WidestLine() const {

@@ -77,6 +77,11 @@ class TextFace {
   // `target`.
   virtual void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
 
+  // Tells that `utf8`, just measured, will be drawn later: a face that lays
+  // texts out may keep its layout until then, within a budget, so that
+  // drawing need not lay it out again. By default nothing is kept.
+  virtual void KeepLayout(std::string_view /*utf8*/) {}
+
   // Characters that no installed font has, at most one per script: the first
   // one of each script met in laying out texts (Measure, Draw, ...) since the
   // face was opened, in the order met, less those an earlier call returned.

@@ -63,6 +63,11 @@ TEST_F(TextFaceTest, LeftToRightLinesKeepTheirSizeAndPixelsInAnyColour) {
   EXPECT_EQ(std::pair(japanese.width, japanese.height), std::pair(12 * 48 + 16.0f, hello.height));
   EXPECT_EQ(face_->Measure("Hello \nHi").width, hello.width);
   for (const char* empty : {"", " \n ", "\t", "\r"}) EXPECT_EQ(face_->Measure(empty).width, 0);
+  // Layouts kept from measuring, with others measured in between, draw the
+  // same pixels (the first two pictures below come from kept layouts).
+  face_->KeepLayout("Hello, world");
+  face_->KeepLayout("Wg潮");
+  face_->Measure("Hello");
   EXPECT_EQ(Fingerprint(DrawBox("Hello, world", 0xFFFFFFFF)), 0xe941895d9827746du);
   const ArgbBitmap coverage = DrawBox("Wg潮", 0xFFFFFFFF);
   EXPECT_EQ(Fingerprint(coverage), 0xeb178d11d46c31c5u);
