@@ -153,6 +153,17 @@ DisplaySetStatus AppendDisplaySets(std::int32_t startMs, std::int32_t endMs,
   const std::uint32_t window0 = StampBefore(p0, pgs::kWindowLead);
   const std::uint32_t window1 = StampBefore(p1, pgs::kWindowLead);
 
+  // Room for both display sets at once, so that appending never moves the
+  // bytes written so far: the object data and, per segment, at most 64 bytes
+  // of headers and fields (a palette entry takes 5, so 2048 more cover the
+  // palette).
+  std::size_t room = out.size() + 2048 + 8 * 64;
+  for (const PictureObject& o : objects) {
+    room += static_cast<std::size_t>(o.length) +
+            64 * (static_cast<std::size_t>(o.length) / pgs::kMaxObjectData + 1);
+  }
+  if (out.capacity() < room) out.reserve(std::max(room, 2 * out.capacity()));
+
   SegmentSink sink(out);
   // Show: composition, windows, palette, objects, end.
   sink.Header(SegmentType::kComposition, p0, decode0,
