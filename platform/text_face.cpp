@@ -167,7 +167,7 @@ class FreeTypeFace final : public TextFace {
   void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) override {
     DrawAt(utf8, colour, target, 0, 0);
   }
-  void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) override;
+  bool DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) override;
   void KeepLayout(std::string_view utf8) override;
   std::vector<char32_t> TakeMissingCharacters() override;
   std::vector<std::vector<ShapedGlyph>> Glyphs(std::string_view utf8) override;
@@ -535,13 +535,15 @@ TextBox FreeTypeFace::Measure(std::string_view utf8) {
 }
 
 // Blends `image`, its top-left pixel at (left, top) of `target`, coloured
-// with `colour`; pixels outside `target` are skipped.
-void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target) {
+// with `colour`; pixels outside `target` are skipped. Returns true when
+// every row of the image met only transparent pixels.
+bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target) {
   const long x0 = std::max(0L, left);
   const long y0 = std::max(0L, top);
   const long x1 = std::min(static_cast<long>(target.width()), left + image.width);
   const long y1 = std::min(static_cast<long>(target.height()), top + image.rows);
-  if (x0 >= x1) return;
+  if (x0 >= x1) return true;
+  bool overTransparent = true;
   const unsigned brushAlpha = AlphaOf(colour);
   const Argb rgb = colour & 0x00FFFFFF;
   for (long y = y0; y < y1; ++y) {
@@ -573,11 +575,13 @@ void BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
       }
       continue;
     }
+    overTransparent = false;
     for (long i = 0; i < n; ++i) {
       const unsigned alpha = (cover[i] * brushAlpha + 127) / 255;
       row[i] = BlendOver((Argb{alpha} << 24) | rgb, row[i]);
     }
   }
+  return overTransparent;
 }
 
 template <typename Visit>
@@ -618,11 +622,13 @@ TextOverhang FreeTypeFace::Overhang(std::string_view utf8) {
           static_cast<int>(right - width)};
 }
 
-void FreeTypeFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
-  if (!LayOut(utf8)) return;
+bool FreeTypeFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+  if (!LayOut(utf8)) return true;
+  bool overTransparent = true;
   ForEachImage([&](const GlyphImage& image, long left, long top) {
-    BlendGlyph(image, x + left, y + top, colour, target);
+    overTransparent &= BlendGlyph(image, x + left, y + top, colour, target);
   });
+  return overTransparent;
 }
 
 std::vector<std::vector<TextFace::ShapedGlyph>> FreeTypeFace::Glyphs(std::string_view utf8) {
@@ -666,11 +672,12 @@ constexpr ScriptFont kScriptFonts[] = {
 
 }  // namespace
 
-void TextFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+bool TextFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
   const TextBox box = Measure(utf8);
   ArgbBitmap picture(static_cast<int>(box.width), static_cast<int>(box.height));
   Draw(utf8, colour, picture);
   target.DrawOver(picture, x, y);
+  return false;
 }
 
 std::string MissingFontMessage(char32_t c) {

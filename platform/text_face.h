@@ -72,10 +72,12 @@ class TextFace {
   // Glyph pixels outside `target` are clipped.
   virtual void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) = 0;
   // The same with the box's top-left corner at (x, y) of `target`; with
-  // (0, 0) it is Draw. The default, for faces that draw nothing outside
-  // their box, draws the box on a picture of its own and lays that over
-  // `target`.
-  virtual void DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
+  // (0, 0) it is Draw. Returns true when it drew every pixel over a fully
+  // transparent one: each pixel it changed then holds the colour's red,
+  // green and blue. The default, for faces that draw nothing outside their
+  // box, draws the box on a picture of its own, lays that over `target` and
+  // returns false.
+  virtual bool DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
 
   // Tells that `utf8`, just measured, will be drawn later: a face that lays
   // texts out may keep its layout until then, within a budget, so that

@@ -73,12 +73,14 @@ void DrawLineText(const SubtitleEvent& event, const MeasuredLine& measured, cons
                   TextFace& face, LinePicture& line) {
   line.box = box;
   line.text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
-  face.DrawAt(event.text, event.colour, line.text, measured.textX, measured.textY);
+  const bool oneColour =
+      face.DrawAt(event.text, event.colour, line.text, measured.textX, measured.textY);
+  line.ink = oneColour ? std::optional<Argb>(event.colour) : std::nullopt;
 }
 
 void FinishLine(LinePicture& line, ShadowScratch& scratch) {
   std::call_once(line.finished, [&line, &scratch] {
-    ApplyShadow(line.text, scratch);
+    ApplyShadow(line.text, scratch, line.ink);
     const Placement& box = line.box;
     if (!box.cut) return;
     line.cut.Reset(box.width, box.height, 0);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct LinePicture {
   ArgbBitmap text;  // the text on a transparent picture of the measured size
   ArgbBitmap cut;   // the part inside `box`, when the box was cut
   Placement box;    // the line's placement; only its size and crop are used
+  // The text's colour when every visible pixel of `text` has its red, green
+  // and blue (no glyphs overlapped), for the shadow.
+  std::optional<Argb> ink;
   std::once_flag finished;
   // REQUIRES: FinishLine was called.
   const ArgbBitmap& Picture() const { return box.cut ? cut : text; }

@@ -91,10 +91,10 @@ void ApplyShadowReference(ArgbBitmap& text) {
   }
 }
 
-void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch) {
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink) {
   if (text.width() == 0 || text.height() == 0) return;
   scratch.blur.instructionSet = scratch.instructionSet;
-  KELPIE_INSTRUCTION_SET_COPY(scratch.instructionSet, ShadowText)(text, scratch);
+  KELPIE_INSTRUCTION_SET_COPY(scratch.instructionSet, ShadowText)(text, scratch, ink);
 }
 
 void ApplyShadow(ArgbBitmap& text) {

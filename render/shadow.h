@@ -6,6 +6,7 @@
 #define KELPIE_RENDER_SHADOW_H_
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/bitmap.h"
@@ -27,9 +28,11 @@ struct ShadowScratch {
   BlurScratch blur;                     // given the instruction set above
 };
 
-// Gives `text` its shadow. Changes only pixels whose alpha is 0.
+// Gives `text` its shadow. Changes only pixels whose alpha is 0. `ink`, when
+// given, tells that every visible pixel of `text` has its red, green and
+// blue (its alpha does not matter), which spares a look at every pixel.
 void ApplyShadow(ArgbBitmap& text);
-void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch);
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink = std::nullopt);
 
 // The plain effect: an RGB work picture, the graphics layer's drawing, the
 // plain blur and one pixel at a time. The fast one gives the same bytes.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -76,12 +77,20 @@ TEST(ShadowTest, FastEffectGivesTheReferenceBytesOnEverySet) {
     }
     for (std::size_t k = 0; k < sizes.size(); ++k) {
       const auto [width, height] = sizes[k];
-      ArgbBitmap fast = RandomText(width, height, static_cast<int>(k % 7), random);
+      const int kind = static_cast<int>(k % 7);
+      ArgbBitmap fast = RandomText(width, height, kind, random);
       ArgbBitmap reference = fast;
+      ArgbBitmap told = fast;
       ApplyShadow(fast, scratch);
       ApplyShadowReference(reference);
       ASSERT_TRUE(testing::SamePixels(fast, reference))
-          << width << "x" << height << " kind " << k % 7;
+          << width << "x" << height << " kind " << kind;
+      // The kinds of one ink, with the ink told (its alpha left as it comes).
+      const std::optional<Argb> inks[] = {0x12FFFFFF, {}, {}, 0xC86432, {}, 0xFF000000, 0xE1E1E1};
+      if (inks[kind].has_value()) {
+        ApplyShadow(told, scratch, inks[kind]);
+        ASSERT_TRUE(testing::SamePixels(told, reference)) << width << "x" << height << " told";
+      }
     }
   }
 }

@@ -71,6 +71,10 @@ TEST_F(TextFaceTest, LeftToRightLinesKeepTheirSizeAndPixelsInAnyColour) {
   EXPECT_EQ(Fingerprint(DrawBox("Hello, world", 0xFFFFFFFF)), 0xe941895d9827746du);
   const ArgbBitmap coverage = DrawBox("Wg潮", 0xFFFFFFFF);
   EXPECT_EQ(Fingerprint(coverage), 0xeb178d11d46c31c5u);
+  // Drawing tells whether every pixel went over a transparent one.
+  ArgbBitmap twice(coverage.width(), coverage.height());
+  EXPECT_TRUE(face_->DrawAt("Hi", 0x80FF0000, twice, 0, 0));
+  EXPECT_FALSE(face_->DrawAt("Hi", 0x80FF0000, twice, 0, 0));
   // Drawn over any picture, transparent white (the single-event clear) among
   // its pixels, each pixel is BlendOver of the alpha (c * a + 127) / 255 from
   // the coverage c (the alpha of white) and the colour's alpha a, also with
