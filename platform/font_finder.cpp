@@ -88,8 +88,34 @@ std::optional<FontFile> FontFinder::FindGeneric(const char* generic) const {
   return FileOf(match.get());
 }
 
-std::optional<FontFile> FontFinder::FindFontWithChar(char32_t codepoint) const {
+std::optional<FontFile> FontFinder::FindFontWithChar(char32_t codepoint) {
   if (config_ == nullptr) return std::nullopt;
+  if (!haveCharsets_) {
+    haveCharsets_ = true;
+    // The sets FcFontMatch searches, in its order.
+    for (const FcSetName name : {FcSetSystem, FcSetApplication}) {
+      const FcFontSet* set = FcConfigGetFonts(config_, name);
+      for (int i = 0; set != nullptr && i < set->nfont; ++i) {
+        FcCharSet* charset = nullptr;
+        const bool has =
+            FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &charset) == FcResultMatch;
+        charsets_.push_back(has ? charset : nullptr);
+      }
+    }
+  }
+  std::string fontsWithChar(charsets_.size(), '-');
+  for (std::size_t i = 0; i < charsets_.size(); ++i) {
+    if (charsets_[i] != nullptr)
+      fontsWithChar[i] = FcCharSetHasChar(charsets_[i], codepoint) ? '1' : '0';
+  }
+  const auto known = byFontsWithChar_.find(fontsWithChar);
+  if (known != byFontsWithChar_.end()) return known->second;
+  std::optional<FontFile> found = AskForFontWithChar(codepoint);
+  byFontsWithChar_.emplace(std::move(fontsWithChar), found);
+  return found;
+}
+
+std::optional<FontFile> FontFinder::AskForFontWithChar(char32_t codepoint) const {
   PatternPtr pattern = RegularPattern("sans-serif");
   std::unique_ptr<FcCharSet, CharSetDeleter> wanted(FcCharSetCreate());
   if (!pattern || !wanted) return std::nullopt;

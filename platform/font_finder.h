@@ -7,8 +7,11 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 struct _FcConfig;
+struct _FcCharSet;
 
 namespace kelpie {
 
@@ -38,11 +41,25 @@ class FontFinder {
   std::optional<FontFile> FindGeneric(const char* generic) const;
 
   // A regular face, preferably sans-serif, that maps the character
-  // `codepoint`; nothing when no installed font has it.
-  std::optional<FontFile> FindFontWithChar(char32_t codepoint) const;
+  // `codepoint`; nothing when no installed font has it. Characters that the
+  // same installed fonts have get the same face (fontconfig's choice depends
+  // on no other property of the character), so it is asked once for each
+  // such set of fonts: a script in Chinese asks for a few, not for each of
+  // its thousands of characters.
+  std::optional<FontFile> FindFontWithChar(char32_t codepoint);
 
  private:
+  // FindFontWithChar without the shortcut: fontconfig's best match.
+  std::optional<FontFile> AskForFontWithChar(char32_t codepoint) const;
+
   _FcConfig* config_ = nullptr;
+  // The character set of each installed font, null for a font without one,
+  // in the order fontconfig sees the fonts; filled on first use.
+  std::vector<const _FcCharSet*> charsets_;
+  bool haveCharsets_ = false;
+  // Answers by the fonts that have the character: one byte per font of
+  // charsets_, '1' has it, '0' lacks it, '-' has no character set.
+  std::unordered_map<std::string, std::optional<FontFile>> byFontsWithChar_;
 };
 
 }  // namespace kelpie

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "platform/font_finder.h"
 
 namespace kelpie {
 namespace {
@@ -179,6 +182,21 @@ TEST_F(TextFaceTest, MissingCharactersAreToldOncePerScript) {
             "instance fonts-thai-tlwg");
   EXPECT_EQ(MissingFontMessage(0x1C5A),
             "no installed font has U+1C5A (Olck); drawn as a box; install a font for it");
+}
+
+// The finder asks fontconfig once for all characters that the same fonts
+// have; each answer is what a finder that never saw another character gives.
+TEST(FontFinderTest, CharactersOfTheSameFontsShareFontconfigsAnswer) {
+  FontFinder finder;
+  for (char32_t c : {U'日', U'é', U'本', U'語', U'한', U'ก', U'ข', U'א', U'ب', U'ᱚ', U'ᱛ', U'A'}) {
+    const std::optional<FontFile> shared = finder.FindFontWithChar(c);
+    const std::optional<FontFile> own = FontFinder().FindFontWithChar(c);
+    ASSERT_EQ(shared.has_value(), own.has_value()) << static_cast<unsigned>(c);
+    if (own.has_value()) {
+      EXPECT_EQ(std::tie(shared->path, shared->index), std::tie(own->path, own->index))
+          << static_cast<unsigned>(c);
+    }
+  }
 }
 
 }  // namespace
