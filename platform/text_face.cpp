@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <unordered_map>
@@ -146,9 +147,36 @@ bool IsSharedScript(hb_script_t script) {
   return script == HB_SCRIPT_COMMON || script == HB_SCRIPT_INHERITED || script == HB_SCRIPT_UNKNOWN;
 }
 
+// Horizontal advances of one font's glyphs as HarfBuzz's FreeType functions
+// give them, each kept once asked for. Those functions keep only a few
+// hundred, and loading a hinted glyph for its advance is most of the cost of
+// shaping a line of Chinese, whose glyphs number thousands.
+struct AdvanceCache {
+  static constexpr hb_position_t kUnknown = std::numeric_limits<hb_position_t>::min();
+  std::vector<hb_position_t> advances;  // by glyph, kUnknown until asked
+};
+
+void CachedAdvances(hb_font_t* font, void* data, unsigned count, const hb_codepoint_t* glyph,
+                    unsigned glyphStride, hb_position_t* advance, unsigned advanceStride, void*) {
+  auto& cache = *static_cast<AdvanceCache*>(data);
+  hb_font_t* parent = hb_font_get_parent(font);
+  for (unsigned i = 0; i < count; ++i) {
+    if (*glyph < cache.advances.size()) {
+      hb_position_t& kept = cache.advances[*glyph];
+      if (kept == AdvanceCache::kUnknown) kept = hb_font_get_glyph_h_advance(parent, *glyph);
+      *advance = kept;
+    } else {
+      *advance = hb_font_get_glyph_h_advance(parent, *glyph);
+    }
+    glyph =
+        reinterpret_cast<const hb_codepoint_t*>(reinterpret_cast<const char*>(glyph) + glyphStride);
+    advance = reinterpret_cast<hb_position_t*>(reinterpret_cast<char*>(advance) + advanceStride);
+  }
+}
+
 struct Font {
   FT_Face face = nullptr;
-  hb_font_t* hb = nullptr;
+  hb_font_t* hb = nullptr;  // FreeType's functions, advances kept (AdvanceCache)
   std::string path;
   int index = 0;
 };
@@ -230,6 +258,7 @@ class FreeTypeFace final : public TextFace {
   std::vector<char32_t> newMissing_;             // not yet taken by TakeMissingCharacters
   GlyphCache glyphs_;
   hb_buffer_t* buffer_ = nullptr;
+  hb_font_funcs_t* advanceFuncs_ = nullptr;  // CachedAdvances, the rest from FreeType's
   std::string family_;
   FT_Pos ascender_ = 0;     // of the subtitle font, 26.6
   FT_Pos lineSpacing_ = 0;  // of the subtitle font, 26.6
@@ -270,6 +299,7 @@ FreeTypeFace::~FreeTypeFace() {
     hb_font_destroy(font.hb);
     FT_Done_Face(font.face);
   }
+  if (advanceFuncs_ != nullptr) hb_font_funcs_destroy(advanceFuncs_);
   if (library_ != nullptr) FT_Done_FreeType(library_);
 }
 
@@ -288,6 +318,9 @@ bool FreeTypeFace::Open(std::string& error) {
     error = "out of memory";
     return false;
   }
+  advanceFuncs_ = hb_font_funcs_create();
+  hb_font_funcs_set_glyph_h_advances_func(advanceFuncs_, CachedAdvances, nullptr, nullptr);
+  hb_font_funcs_make_immutable(advanceFuncs_);
   for (auto file : {finder_.FindFamily(kSubtitleFamily), finder_.FindGeneric(kGenericFamily)}) {
     if (file && LoadFont(*file) == 0) {
       family_ = file->family;
@@ -312,8 +345,15 @@ int FreeTypeFace::LoadFont(const FontFile& file) {
     FT_Done_Face(font.face);
     return -1;
   }
-  font.hb = hb_ft_font_create_referenced(font.face);
-  hb_ft_font_set_load_flags(font.hb, GlyphCache::kLoadFlags);
+  hb_font_t* shapes = hb_ft_font_create_referenced(font.face);
+  hb_ft_font_set_load_flags(shapes, GlyphCache::kLoadFlags);
+  font.hb = hb_font_create_sub_font(shapes);
+  hb_font_destroy(shapes);  // the sub-font holds it
+  auto* cache = new AdvanceCache;
+  cache->advances.assign(static_cast<std::size_t>(std::max<FT_Long>(font.face->num_glyphs, 0)),
+                         AdvanceCache::kUnknown);
+  hb_font_set_funcs(font.hb, advanceFuncs_, cache,
+                    [](void* data) { delete static_cast<AdvanceCache*>(data); });
   font.path = file.path;
   font.index = file.index;
   fonts_.push_back(font);
