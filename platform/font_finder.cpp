@@ -105,8 +105,9 @@ std::optional<FontFile> FontFinder::FindFontWithChar(char32_t codepoint) {
   }
   std::string fontsWithChar(charsets_.size(), '-');
   for (std::size_t i = 0; i < charsets_.size(); ++i) {
-    if (charsets_[i] != nullptr)
+    if (charsets_[i] != nullptr) {
       fontsWithChar[i] = FcCharSetHasChar(charsets_[i], codepoint) ? '1' : '0';
+    }
   }
   const auto known = byFontsWithChar_.find(fontsWithChar);
   if (known != byFontsWithChar_.end()) return known->second;
