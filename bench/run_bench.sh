@@ -7,14 +7,18 @@
 #   BUILD_DIR defaults to ./build, EVENTS to 2000.
 # Environment:
 #   KELPIE_BENCH_ROUNDS  rounds per program, best taken (default 5)
-#   KELPIE_BENCH_KINDS   which scripts: "film", "layered" or both (default)
+#   KELPIE_BENCH_KINDS   which scripts: "film", "layered" or both (default),
+#                        or "chinese"
 #   KELPIE_ISA           passed on to kelpie and shown as the path used
 #   KELPIE_SHARED        the shared folder (default ../shared)
 #
 # Two scripts from ../shared/bench/gen_script.py: "film" (seed 1, one track
 # in time order, the generator's default) and "layered" (seed 7, a second
 # language and signs over the film track, out of time order and overlapping,
-# so kelpie draws stretches with several lines at once).
+# so kelpie draws stretches with several lines at once). On request,
+# "chinese" (gen_chinese_script.py here, seed 5): one line at a time of
+# characters drawn from 3,000 ideographs, each in a fallback font, so that
+# finding fonts, shaping and rendering glyphs weigh as in a Chinese film.
 #
 # For each script it prints one small table: CPU and wall seconds, pictures
 # per second and peak resident memory of kelpie on one thread
@@ -45,8 +49,8 @@ trap 'rm -rf "$work"' EXIT
 [ -x "$kelpie" ] || { echo "no kelpie at $kelpie; build first" >&2; exit 1; }
 for kind in $kinds; do
   case $kind in
-    film | layered) ;;
-    *) echo "unknown script kind $kind: film or layered" >&2; exit 2 ;;
+    film | layered | chinese) ;;
+    *) echo "unknown script kind $kind: film, layered or chinese" >&2; exit 2 ;;
   esac
 done
 # shellcheck disable=SC2046  # pkg-config prints several words on purpose
@@ -98,12 +102,12 @@ row() {
 
 echo "kelpie: $kelpie; $(nproc) cores, load average$(uptime | sed 's/.*load average//')"
 for kind in $kinds; do
-  case $kind in
-    film) seed=1 ;;
-    layered) seed=7 ;;
-  esac
   script=$work/$kind.ass
-  python3 "$shared/bench/gen_script.py" "$events" "$script" "$seed" "$kind"
+  case $kind in
+    film) python3 "$shared/bench/gen_script.py" "$events" "$script" 1 film ;;
+    layered) python3 "$shared/bench/gen_script.py" "$events" "$script" 7 layered ;;
+    chinese) python3 "$root/bench/gen_chinese_script.py" "$events" "$script" 5 ;;
+  esac
   lines=$(grep -c '^Dialogue:' "$script")
 
   one_cpu="" one_wall="" one_rss="" all_cpu="" all_wall="" all_rss=""
