@@ -1,6 +1,7 @@
 #include "platform/glyph_cache.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kelpie {
 
@@ -21,6 +22,13 @@ constexpr std::uint8_t QuantiseCoverage(unsigned c) {
 static_assert(QuantiseCoverage(0) == 0 && QuantiseCoverage(255) == 255);
 static_assert(QuantiseCoverage(8) == 16 && QuantiseCoverage(7) == 0);
 
+constexpr std::array<std::uint8_t, 256> MakeQuantisedCoverage() {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned c = 0; c < 256; ++c) table[c] = QuantiseCoverage(c);
+  return table;
+}
+constexpr std::array<std::uint8_t, 256> kQuantisedCoverage = MakeQuantisedCoverage();
+
 // Copies the rendered bitmap of `slot` into `image`. 8-bit grey is rounded to
 // the nearest of the coverage levels; a 1-bit bitmap (from a font whose hinting asks for it)
 // becomes coverage 0 or 255. Other pixel modes give an empty image.
@@ -36,13 +44,11 @@ void CopyBitmap(const FT_GlyphSlot slot, GlyphImage& image) {
   for (int y = 0; y < image.rows; ++y) {
     const unsigned char* src = bitmap.buffer + static_cast<std::size_t>(y) * bitmap.pitch;
     std::uint8_t* dst = image.coverage.data() + static_cast<std::size_t>(y) * image.width;
-    for (int x = 0; x < image.width; ++x) {
-      if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
-        // num_grays is 256 for FT_RENDER_MODE_NORMAL, so values are 0..255.
-        dst[x] = QuantiseCoverage(src[x]);
-      } else {
-        dst[x] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
-      }
+    if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
+      // num_grays is 256 for FT_RENDER_MODE_NORMAL, so values are 0..255.
+      for (int x = 0; x < image.width; ++x) dst[x] = kQuantisedCoverage[src[x]];
+    } else {
+      for (int x = 0; x < image.width; ++x) dst[x] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
     }
   }
 }
@@ -55,13 +61,16 @@ void TrimBlankEdges(GlyphImage& image) {
   int x0 = image.width, x1 = 0, y0 = image.rows, y1 = 0;
   for (int y = 0; y < image.rows; ++y) {
     const std::uint8_t* row = image.coverage.data() + static_cast<std::size_t>(y) * image.width;
-    for (int x = 0; x < image.width; ++x) {
-      if (row[x] == 0) continue;
-      x0 = std::min(x0, x);
-      x1 = std::max(x1, x + 1);
-      y0 = std::min(y0, y);
-      y1 = std::max(y1, y + 1);
-    }
+    const std::uint8_t* end = row + image.width;
+    // The first and the last covered pixel of the row, if any.
+    const std::uint8_t* first = std::find_if(row, end, [](std::uint8_t c) { return c != 0; });
+    if (first == end) continue;
+    const std::uint8_t* last = end - 1;
+    while (*last == 0) --last;
+    x0 = std::min(x0, static_cast<int>(first - row));
+    x1 = std::max(x1, static_cast<int>(last - row) + 1);
+    y0 = std::min(y0, y);
+    y1 = y + 1;
   }
   if (x0 >= x1) {
     image = GlyphImage{};
