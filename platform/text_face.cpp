@@ -24,12 +24,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <numeric>
 #include <unordered_map>
 #include <vector>
 
+#include <emmintrin.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -574,6 +576,22 @@ TextBox FreeTypeFace::Measure(std::string_view utf8) {
   return {static_cast<float>(width / 64.0), static_cast<float>(height / 64.0)};
 }
 
+// Glyph rows are short (about 25 pixels at 48 pixels to the em), and a loop
+// of whole vectors spends most of its time in its scalar tail. Instead
+// `step(i)` runs on the four pixels from i, at multiples of four and once
+// more on the last four: a step that gives the same result when run twice on
+// a pixel may overlap the one before. Rows shorter than four pixels go one
+// pixel at a time through `single(i)`.
+template <typename Step, typename Single>
+inline void ForFourPixels(long n, Step step, Single single) {
+  if (n < 4) {
+    for (long i = 0; i < n; ++i) single(i);
+    return;
+  }
+  for (long i = 0; i + 4 < n; i += 4) step(i);
+  step(n - 4);
+}
+
 // Blends `image`, its top-left pixel at (left, top) of `target`, coloured
 // with `colour`; pixels outside `target` are skipped. Returns true when
 // every row of the image met only transparent pixels.
@@ -594,18 +612,44 @@ bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
     const long n = x1 - x0;
     // Over transparent pixels (as a fresh picture is, except where glyphs
     // overlap) BlendOver gives the source, or keeps the pixel where the
-    // source alpha is 0 (as for coverage 0, which adds nothing): a loop the
-    // compiler turns into vector code. Its division by 255 is done as
+    // source alpha is 0 (as for coverage 0, which adds nothing): four
+    // pixels at a time. The translucent brush's division by 255 is done as
     // (v + 1 + (v >> 8)) >> 8, equal to v / 255 for v <= 65534; here
     // v <= 255 * 255 + 127.
     unsigned drawn = 0;
-    for (long i = 0; i < n; ++i) drawn |= AlphaOf(row[i]);
+    __m128i drawnLanes = _mm_setzero_si128();
+    ForFourPixels(
+        n,
+        [&](long i) {
+          drawnLanes =
+              _mm_or_si128(drawnLanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)));
+        },
+        [&](long i) { drawn |= row[i]; });
+    drawn =
+        AlphaOf(drawn) |
+        (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi32(drawnLanes, 24), _mm_setzero_si128())) ^
+         0xFFFF);
     if (drawn == 0) {
       if (brushAlpha == 255) {
         // An opaque brush: (c * 255 + 127) / 255 = c for every coverage c.
-        for (long i = 0; i < n; ++i) {
-          row[i] = cover[i] != 0 ? (Argb{cover[i]} << 24) | rgb : row[i];
-        }
+        // Four coverage bytes are widened to 32-bit lanes by two unpacks.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i brush = _mm_set1_epi32(static_cast<int>(rgb));
+        ForFourPixels(
+            n,
+            [&](long i) {
+              int four;
+              std::memcpy(&four, cover + i, sizeof four);
+              const __m128i c =
+                  _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero), zero);
+              const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+              const __m128i keep = _mm_cmpeq_epi32(c, zero);
+              const __m128i drawnPixels = _mm_or_si128(_mm_slli_epi32(c, 24), brush);
+              _mm_storeu_si128(
+                  reinterpret_cast<__m128i*>(row + i),
+                  _mm_or_si128(_mm_and_si128(keep, pixels), _mm_andnot_si128(keep, drawnPixels)));
+            },
+            [&](long i) { row[i] = cover[i] != 0 ? (Argb{cover[i]} << 24) | rgb : row[i]; });
         continue;
       }
       for (long i = 0; i < n; ++i) {
