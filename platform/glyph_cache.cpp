@@ -41,14 +41,18 @@ void CopyBitmap(const FT_GlyphSlot slot, GlyphImage& image) {
   image.width = static_cast<int>(bitmap.width);
   image.rows = static_cast<int>(bitmap.rows);
   image.coverage.assign(static_cast<std::size_t>(image.width) * image.rows, 0);
+  // In locals: the byte stores below could otherwise change them, as far as
+  // the compiler knows, and it would read them again for every byte.
+  const int width = image.width;
+  std::uint8_t* const coverage = image.coverage.data();
   for (int y = 0; y < image.rows; ++y) {
     const unsigned char* src = bitmap.buffer + static_cast<std::size_t>(y) * bitmap.pitch;
-    std::uint8_t* dst = image.coverage.data() + static_cast<std::size_t>(y) * image.width;
+    std::uint8_t* dst = coverage + static_cast<std::size_t>(y) * width;
     if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
       // num_grays is 256 for FT_RENDER_MODE_NORMAL, so values are 0..255.
-      for (int x = 0; x < image.width; ++x) dst[x] = kQuantisedCoverage[src[x]];
+      for (int x = 0; x < width; ++x) dst[x] = kQuantisedCoverage[src[x]];
     } else {
-      for (int x = 0; x < image.width; ++x) dst[x] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+      for (int x = 0; x < width; ++x) dst[x] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
     }
   }
 }
