@@ -413,8 +413,8 @@ PictureJob Pipeline::Prepare(const Stretch& stretch) {
     std::shared_ptr<LinePicture> picture = linePictures_.Find(line);
     if (picture == nullptr) {
       picture = std::make_shared<LinePicture>();
-      DrawLineText(plan_.events[line], plan_.measured[line], plan_.placements[line], face_,
-                   *picture);
+      LayOutLineText(plan_.events[line], plan_.measured[line], plan_.placements[line], face_,
+                     *picture);
       linePictures_.Keep(line, picture);
     }
     job.lines.push_back(std::move(picture));

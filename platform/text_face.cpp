@@ -197,7 +197,7 @@ class FreeTypeFace final : public TextFace {
   void Draw(std::string_view utf8, Argb colour, ArgbBitmap& target) override {
     DrawAt(utf8, colour, target, 0, 0);
   }
-  bool DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) override;
+  TextDrawing Prepare(std::string_view utf8, Argb colour, int x, int y) override;
   void KeepLayout(std::string_view utf8) override;
   std::vector<char32_t> TakeMissingCharacters() override;
   std::vector<std::vector<ShapedGlyph>> Glyphs(std::string_view utf8) override;
@@ -706,13 +706,14 @@ TextOverhang FreeTypeFace::Overhang(std::string_view utf8) {
           static_cast<int>(right - width)};
 }
 
-bool FreeTypeFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
-  if (!LayOut(utf8)) return true;
-  bool overTransparent = true;
-  ForEachImage([&](const GlyphImage& image, long left, long top) {
-    overTransparent &= BlendGlyph(image, x + left, y + top, colour, target);
-  });
-  return overTransparent;
+TextDrawing FreeTypeFace::Prepare(std::string_view utf8, Argb colour, int x, int y) {
+  std::vector<TextDrawing::Glyph> glyphs;
+  if (LayOut(utf8)) {
+    ForEachImage([&](const GlyphImage& image, long left, long top) {
+      glyphs.push_back({&image, x + left, y + top});
+    });
+  }
+  return TextDrawing(colour, std::move(glyphs));
 }
 
 std::vector<std::vector<TextFace::ShapedGlyph>> FreeTypeFace::Glyphs(std::string_view utf8) {
@@ -756,12 +757,23 @@ constexpr ScriptFont kScriptFonts[] = {
 
 }  // namespace
 
-bool TextFace::DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+TextDrawing TextFace::Prepare(std::string_view utf8, Argb colour, int x, int y) {
   const TextBox box = Measure(utf8);
   ArgbBitmap picture(static_cast<int>(box.width), static_cast<int>(box.height));
   Draw(utf8, colour, picture);
-  target.DrawOver(picture, x, y);
-  return false;
+  return TextDrawing(std::move(picture), x, y);
+}
+
+bool TextDrawing::DrawOn(ArgbBitmap& target) const {
+  if (drawnBefore_) {
+    target.DrawOver(picture_, x_, y_);
+    return false;
+  }
+  bool overTransparent = true;
+  for (const Glyph& g : glyphs_) {
+    overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target);
+  }
+  return overTransparent;
 }
 
 std::string MissingFontMessage(char32_t c) {

@@ -8,11 +8,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/bitmap.h"
 
 namespace kelpie {
+
+struct GlyphImage;  // platform/glyph_cache.h
 
 // Size of the box that drawing a text at the origin fills, in pixels.
 // Callers truncate both values toward zero.
@@ -31,6 +34,37 @@ struct TextOverhang {
   int below = 0;
   int left = 0;
   int right = 0;
+};
+
+// A text ready to be drawn (TextFace::Prepare), holding no reference to the
+// face's mutable state, so that it may be drawn on another thread than the
+// face's. Either glyph images, which the face keeps for its whole life, in
+// one colour at their places, or a picture drawn beforehand and its place.
+class TextDrawing {
+ public:
+  struct Glyph {
+    const GlyphImage* image;
+    long left;  // the image's top-left pixel in the target
+    long top;
+  };
+  TextDrawing() = default;
+  TextDrawing(Argb colour, std::vector<Glyph> glyphs)
+      : colour_(colour), glyphs_(std::move(glyphs)) {}
+  TextDrawing(ArgbBitmap picture, int x, int y)
+      : picture_(std::move(picture)), x_(x), y_(y), drawnBefore_(true) {}
+
+  // Draws the text over `target`, glyph pixels outside it clipped. Returns
+  // true when every pixel was drawn over a fully transparent one (always
+  // false for a picture drawn beforehand).
+  bool DrawOn(ArgbBitmap& target) const;
+
+ private:
+  Argb colour_ = 0;
+  std::vector<Glyph> glyphs_;
+  ArgbBitmap picture_;
+  int x_ = 0;
+  int y_ = 0;
+  bool drawnBefore_ = false;  // picture_ holds the text
 };
 
 // Layout of the subtitle font, the same for every text:
@@ -74,10 +108,15 @@ class TextFace {
   // The same with the box's top-left corner at (x, y) of `target`; with
   // (0, 0) it is Draw. Returns true when it drew every pixel over a fully
   // transparent one: each pixel it changed then holds the colour's red,
-  // green and blue. The default, for faces that draw nothing outside their
-  // box, draws the box on a picture of its own, lays that over `target` and
-  // returns false.
-  virtual bool DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y);
+  // green and blue.
+  bool DrawAt(std::string_view utf8, Argb colour, ArgbBitmap& target, int x, int y) {
+    return Prepare(utf8, colour, x, y).DrawOn(target);
+  }
+  // DrawAt in two steps: what to draw is worked out here, on the face's
+  // thread, and drawn by DrawOn later, on any thread, while the face lives.
+  // The default, for faces that draw nothing outside their box, draws the
+  // box on a picture of its own now, which DrawOn lays over the target.
+  virtual TextDrawing Prepare(std::string_view utf8, Argb colour, int x, int y);
 
   // Tells that `utf8`, just measured, will be drawn later: a face that lays
   // texts out may keep its layout until then, within a budget, so that

@@ -69,18 +69,24 @@ MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face) {
   return measured;
 }
 
-void DrawLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
-                  TextFace& face, LinePicture& line) {
+void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+                    TextFace& face, LinePicture& line) {
   line.box = box;
-  line.text.Reset(static_cast<int>(measured.width), static_cast<int>(measured.height), 0);
-  const bool oneColour =
-      face.DrawAt(event.text, event.colour, line.text, measured.textX, measured.textY);
-  line.ink = oneColour ? std::optional<Argb>(event.colour) : std::nullopt;
+  line.width = static_cast<int>(measured.width);
+  line.height = static_cast<int>(measured.height);
+  line.colour = event.colour;
+  line.drawing = face.Prepare(event.text, event.colour, measured.textX, measured.textY);
 }
 
 void FinishLine(LinePicture& line, ShadowScratch& scratch) {
   std::call_once(line.finished, [&line, &scratch] {
-    ApplyShadow(line.text, scratch, line.ink);
+    line.text.Reset(line.width, line.height, 0);
+    // Text drawn in one colour over transparent pixels only (no glyphs
+    // overlapped) has that colour in every visible pixel, which the shadow
+    // need not check.
+    const bool oneColour = line.drawing.DrawOn(line.text);
+    line.drawing = TextDrawing();
+    ApplyShadow(line.text, scratch, oneColour ? std::optional<Argb>(line.colour) : std::nullopt);
     const Placement& box = line.box;
     if (!box.cut) return;
     line.cut.Reset(box.width, box.height, 0);

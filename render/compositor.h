@@ -45,28 +45,35 @@ struct MeasuredLine {
 //   measured box = (x - trunc(W / 2), y - trunc(H), trunc(W), trunc(H))
 MeasuredLine MeasureLine(SubtitleEvent& event, TextFace& face);
 
-// A line's picture in the making. Its text is drawn first, on the thread
-// that owns the text face; its shadow and the cut to its box follow once, on
-// whichever thread first needs the picture.
+// A line's picture in the making. Its text is laid out first, on the thread
+// that owns the text face; the drawing, its shadow and the cut to its box
+// follow once, on whichever thread first needs the picture, so that the
+// picture is made where it is used.
 struct LinePicture {
+  TextDrawing drawing;  // until drawn
+  int width = 0;        // the measured size, of `text`
+  int height = 0;
+  Argb colour = 0;
   ArgbBitmap text;  // the text on a transparent picture of the measured size
   ArgbBitmap cut;   // the part inside `box`, when the box was cut
   Placement box;    // the line's placement; only its size and crop are used
-  // The text's colour when every visible pixel of `text` has its red, green
-  // and blue (no glyphs overlapped), for the shadow.
-  std::optional<Argb> ink;
   std::once_flag finished;
+  // The memory the picture takes once finished.
+  std::int64_t finishedBytes() const {
+    const std::int64_t textBytes = std::int64_t{width} * height * 4;
+    return textBytes + (box.cut ? std::int64_t{box.width} * box.height * 4 : 0);
+  }
   // REQUIRES: FinishLine was called.
   const ArgbBitmap& Picture() const { return box.cut ? cut : text; }
-  std::size_t memoryBytes() const { return text.memoryBytes() + cut.memoryBytes(); }
 };
 
-// Draws `event`'s text in its colour on a transparent picture of the
-// measured size, the measured box at (textX, textY).
-void DrawLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
-                  TextFace& face, LinePicture& line);
+// Lays out `event`'s text, to be drawn by FinishLine in its colour on a
+// transparent picture of the measured size, the measured box at
+// (textX, textY).
+void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, const Placement& box,
+                    TextFace& face, LinePicture& line);
 
-// Gives the drawn text its shadow and cuts out its box. Only the first call
+// Draws the text, gives it its shadow and cuts out its box. Only the first call
 // for a line does anything; calls from several threads wait for it.
 void FinishLine(LinePicture& line, ShadowScratch& scratch);
 

@@ -12,10 +12,8 @@ std::shared_ptr<LinePicture> LinePictures::Find(int line) {
 }
 
 void LinePictures::Keep(int line, std::shared_ptr<LinePicture> picture) {
-  // The shadow is applied in place; a cut box takes a copy of its part.
-  const Placement& box = picture->box;
-  const std::int64_t bytes = static_cast<std::int64_t>(picture->text.memoryBytes()) +
-                             (box.cut ? std::int64_t{box.width} * box.height * 4 : 0);
+  // Counted as finished, drawn or not yet: it will be while kept.
+  const std::int64_t bytes = picture->finishedBytes();
   bytes_ += bytes;
   while (bytes_ > budget_) {
     // The least recently used picture of an earlier stretch.

@@ -75,7 +75,7 @@ TEST(CompositorTest, MarksAboveTheLineGrowTheBox) {
   Placement box{0, 0, static_cast<std::int32_t>(b.width), static_cast<std::int32_t>(b.height)};
   ShadowScratch scratch;
   LinePicture line;
-  DrawLineText(marked, b, box, *face, line);
+  LayOutLineText(marked, b, box, *face, line);
   FinishLine(line, scratch);
   unsigned ink = 0;
   for (int x = 0; x < line.Picture().width(); ++x) ink += AlphaOf(line.Picture().Pixel(x, 0));

@@ -71,9 +71,22 @@ TEST_F(TextFaceTest, LeftToRightLinesKeepTheirSizeAndPixelsInAnyColour) {
   face_->KeepLayout("Hello, world");
   face_->KeepLayout("Wg潮");
   face_->Measure("Hello");
+  const TextBox helloWorld = face_->Measure("Hello, world");
   EXPECT_EQ(Fingerprint(DrawBox("Hello, world", 0xFFFFFFFF)), 0xe941895d9827746du);
   const ArgbBitmap coverage = DrawBox("Wg潮", 0xFFFFFFFF);
   EXPECT_EQ(Fingerprint(coverage), 0xeb178d11d46c31c5u);
+  // So does a text prepared for drawing before the face rendered hundreds of
+  // new glyphs (U+4E00 on, three UTF-8 bytes each) and drawn after.
+  const TextDrawing later = face_->Prepare("Hello, world", 0xFFFFFFFF, 0, 0);
+  std::string ideographs;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 400; ++c) {
+    ideographs += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+                   static_cast<char>(0x80 | (c & 0x3F))};
+  }
+  DrawBox(ideographs, 0xFFFFFFFF);
+  ArgbBitmap drawnLater(static_cast<int>(helloWorld.width), static_cast<int>(helloWorld.height));
+  EXPECT_TRUE(later.DrawOn(drawnLater));
+  EXPECT_EQ(Fingerprint(drawnLater), 0xe941895d9827746du);
   // Drawing tells whether every pixel went over a transparent one.
   ArgbBitmap twice(coverage.width(), coverage.height());
   EXPECT_TRUE(face_->DrawAt("Hi", 0x80FF0000, twice, 0, 0));
