@@ -57,6 +57,8 @@ class TextDrawing {
   // true when every pixel was drawn over a fully transparent one (always
   // false for a picture drawn beforehand).
   bool DrawOn(ArgbBitmap& target) const;
+  // The colour of glyph images (0 for a picture drawn beforehand).
+  Argb colour() const { return colour_; }
 
  private:
   Argb colour_ = 0;

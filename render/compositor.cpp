@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 
 #include "render/shadow.h"
 #include "render/text_wrap.h"
@@ -74,7 +75,6 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
   line.box = box;
   line.width = static_cast<int>(measured.width);
   line.height = static_cast<int>(measured.height);
-  line.colour = event.colour;
   line.drawing = face.Prepare(event.text, event.colour, measured.textX, measured.textY);
 }
 
@@ -84,9 +84,10 @@ void FinishLine(LinePicture& line, ShadowScratch& scratch) {
     // Text drawn in one colour over transparent pixels only (no glyphs
     // overlapped) has that colour in every visible pixel, which the shadow
     // need not check.
-    const bool oneColour = line.drawing.DrawOn(line.text);
+    const std::optional<Argb> ink =
+        line.drawing.DrawOn(line.text) ? std::optional<Argb>(line.drawing.colour()) : std::nullopt;
     line.drawing = TextDrawing();
-    ApplyShadow(line.text, scratch, oneColour ? std::optional<Argb>(line.colour) : std::nullopt);
+    ApplyShadow(line.text, scratch, ink);
     const Placement& box = line.box;
     if (!box.cut) return;
     line.cut.Reset(box.width, box.height, 0);

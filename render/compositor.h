@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -53,7 +52,6 @@ struct LinePicture {
   TextDrawing drawing;  // until drawn
   int width = 0;        // the measured size, of `text`
   int height = 0;
-  Argb colour = 0;
   ArgbBitmap text;  // the text on a transparent picture of the measured size
   ArgbBitmap cut;   // the part inside `box`, when the box was cut
   Placement box;    // the line's placement; only its size and crop are used
