@@ -84,10 +84,10 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 
 // ---- Making one picture ----
 
-PictureMaker::PictureMaker(InstructionSet set, bool frugal)
+PictureMaker::PictureMaker(InstructionSet set, bool frugal, ShadowCache* shadows)
     // Default-initialised, not value-initialised: the run-length buffers'
     // megabytes are not zero-filled, and take memory only as data reach them.
-    : state_(new RunState), set_(ChooseInstructionSet(set)), frugal_(frugal) {
+    : state_(new RunState), shadows_(shadows), set_(ChooseInstructionSet(set)), frugal_(frugal) {
   state_->shadow.instructionSet = set_;
   state_->workImage.instructionSet = set_;
   state_->quantiser.instructionSet = set_;
@@ -116,7 +116,7 @@ PictureResult PictureMaker::MakeOrThrow(const PictureJob& job) {
   // bottom group: then one object each.
   std::vector<Object> objects(1);
   for (std::size_t k = 0; k < job.lines.size(); ++k) {
-    FinishLine(*job.lines[k], s.shadow);
+    FinishLine(*job.lines[k], s.shadow, shadows_, &s.shadowSpans);
     objects[0].lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
   }
   result.span = objects[0].span = SpanOf(job.boxes);
@@ -177,7 +177,7 @@ void PictureMaker::ReleaseLargeBuffers() {
   // work hold no more than a line's worth each, whatever their number.
   constexpr std::size_t kKeep = std::size_t{1} << 20;
   RunState& s = *state_;
-  for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked}) {
+  for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked, &s.shadowSpans.window}) {
     if (b->memoryBytes() > kKeep) *b = ArgbBitmap();
   }
   if (s.workImage.pixels.capacity() > kKeep) {
@@ -190,7 +190,7 @@ void PictureMaker::ReleaseLargeBuffers() {
 const ArgbBitmap& PictureMaker::Draw(const PictureJob& job) {
   Object object;
   for (std::size_t k = 0; k < job.lines.size(); ++k) {
-    FinishLine(*job.lines[k], state_->shadow);
+    FinishLine(*job.lines[k], state_->shadow, shadows_, &state_->shadowSpans);
     object.lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
   }
   object.span = SpanOf(job.boxes);
@@ -283,10 +283,10 @@ constexpr std::int64_t kBytesPerPixel = 12;
 class Pipeline::Workers {
  public:
   // `count` threads of their own; `frugal` for their makers (see PictureMaker).
-  Workers(int count, InstructionSet set, bool frugal) {
+  Workers(int count, InstructionSet set, bool frugal, ShadowCache* shadows) {
     for (int i = 0; i < count; ++i) {
       try {
-        makers_.push_back(std::make_unique<PictureMaker>(set, frugal));
+        makers_.push_back(std::make_unique<PictureMaker>(set, frugal, shadows));
         threads_.emplace_back([this, maker = makers_.back().get()] { Run(*maker); });
       } catch (const std::exception&) {
         // No more threads (an address-space limit, say): the run goes on
@@ -389,13 +389,17 @@ class Pipeline::Workers {
 
 Pipeline::Pipeline(const Plan& plan, TextFace& face, OutputFile& out, Reporter& reporter,
                    int threads, InstructionSet set)
-    : plan_(plan), face_(face), out_(out), reporter_(reporter), maker_(set, threads > 2) {
+    : plan_(plan),
+      face_(face),
+      out_(out),
+      reporter_(reporter),
+      maker_(set, threads > 2, &shadows_) {
   // This thread makes pictures too while it waits for the workers. Two
   // makers may keep what their largest pictures took; more give it back
   // after every picture, so that memory does not grow with the number of
   // cores.
   if (threads > 1) {
-    workers_ = std::make_unique<Workers>(threads - 1, set, threads > 2);
+    workers_ = std::make_unique<Workers>(threads - 1, set, threads > 2, &shadows_);
     if (workers_->started() == 0) workers_.reset();
   }
 }

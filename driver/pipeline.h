@@ -25,12 +25,15 @@
 #include "render/compositor.h"
 #include "render/line_pictures.h"
 #include "render/placement.h"
+#include "render/shadow_cache.h"
 #include "render/subtitle_event.h"
 
 namespace kelpie {
 
 // Memory the drawn pictures of the lines on screen may keep.
 inline constexpr std::int64_t kLinePictureBudget = std::int64_t{24} << 20;
+// Memory the shadows kept for lines to come may take.
+inline constexpr std::int64_t kShadowCacheBudget = std::int64_t{2} << 20;
 
 // Every line of a script measured and placed, and the timeline of the lines
 // that draw something. Indexes are the lines' places in the script order.
@@ -53,6 +56,7 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 // pictures mean nothing.
 struct RunState {
   ShadowScratch shadow;
+  ShadowCacheScratch shadowSpans;
   ArgbBitmap canvas[pgs::kMaxObjects];  // a stretch's picture, one per object
   ArgbBitmap stacked;                   // two objects' pictures one above the other
   WorkImage workImage;
@@ -95,8 +99,10 @@ class PictureMaker {
   // `set`: the instruction set of every fast path it runs. `frugal`: give
   // back what a large picture grew after each picture, so that many makers
   // together hold no more than their pictures in flight need (it costs the
-  // memory's page faults again for every large picture).
-  explicit PictureMaker(InstructionSet set = InstructionSet::kBest, bool frugal = false);
+  // memory's page faults again for every large picture). `shadows`: the
+  // run's shadows seen before, shared by every maker, or null.
+  explicit PictureMaker(InstructionSet set = InstructionSet::kBest, bool frugal = false,
+                        ShadowCache* shadows = nullptr);
 
   // Render the picture -> count its colours (reducing them when the count
   // says so) -> run-length code it -> write its display sets. A failed
@@ -129,6 +135,7 @@ class PictureMaker {
   ColourCount CountAndEncode(std::vector<Object>& objects, std::int64_t& longest);
 
   std::unique_ptr<RunState> state_;  // large fixed tables: on the heap
+  ShadowCache* shadows_;
   InstructionSet set_;
   bool frugal_;
 };
@@ -168,6 +175,7 @@ class Pipeline {
   OutputFile& out_;
   Reporter& reporter_;
   LinePictures linePictures_{kLinePictureBudget};
+  ShadowCache shadows_{kShadowCacheBudget};
   PictureMaker maker_;                // the caller's thread's
   PictureJob drawn_;                  // of the last DrawStretch
   std::unique_ptr<Workers> workers_;  // null with one thread

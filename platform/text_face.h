@@ -59,6 +59,10 @@ class TextDrawing {
   bool DrawOn(ArgbBitmap& target) const;
   // The colour of glyph images (0 for a picture drawn beforehand).
   Argb colour() const { return colour_; }
+  // The glyphs DrawOn draws, in drawing order; none for a picture drawn
+  // beforehand.
+  const std::vector<Glyph>& glyphs() const { return glyphs_; }
+  bool drawnBefore() const { return drawnBefore_; }
 
  private:
   Argb colour_ = 0;

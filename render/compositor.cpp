@@ -78,16 +78,21 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
   line.drawing = face.Prepare(event.text, event.colour, measured.textX, measured.textY);
 }
 
-void FinishLine(LinePicture& line, ShadowScratch& scratch) {
-  std::call_once(line.finished, [&line, &scratch] {
+void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache,
+                ShadowCacheScratch* spans) {
+  std::call_once(line.finished, [&] {
     line.text.Reset(line.width, line.height, 0);
     // Text drawn in one colour over transparent pixels only (no glyphs
     // overlapped) has that colour in every visible pixel, which the shadow
     // need not check.
     const std::optional<Argb> ink =
         line.drawing.DrawOn(line.text) ? std::optional<Argb>(line.drawing.colour()) : std::nullopt;
+    if (cache != nullptr && spans != nullptr) {
+      cache->Apply(line.text, line.drawing, scratch, *spans, ink);
+    } else {
+      ApplyShadow(line.text, scratch, ink);
+    }
     line.drawing = TextDrawing();
-    ApplyShadow(line.text, scratch, ink);
     const Placement& box = line.box;
     if (!box.cut) return;
     line.cut.Reset(box.width, box.height, 0);

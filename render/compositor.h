@@ -15,6 +15,7 @@
 #include "platform/text_face.h"
 #include "render/placement.h"
 #include "render/shadow.h"
+#include "render/shadow_cache.h"
 #include "render/subtitle_event.h"
 
 namespace kelpie {
@@ -72,8 +73,10 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
                     TextFace& face, LinePicture& line);
 
 // Draws the text, gives it its shadow and cuts out its box. Only the first call
-// for a line does anything; calls from several threads wait for it.
-void FinishLine(LinePicture& line, ShadowScratch& scratch);
+// for a line does anything; calls from several threads wait for it. With a
+// `cache` (and this thread's `spans`), shadows seen before are taken from it.
+void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache = nullptr,
+                ShadowCacheScratch* spans = nullptr);
 
 // A line's picture with its box on the screen.
 struct PlacedPicture {

@@ -19,6 +19,14 @@ inline constexpr Argb kShadowFaint = 0x40000000;
 inline constexpr Argb kShadowMedium = 0x80000000;
 inline constexpr Argb kShadowDark = 0xF8000000;
 
+// How far a text pixel's shadow reads: it depends on the text in the columns
+// from kShadowReachBefore before it to kShadowReachAfter after it (the
+// blurred copies lie 10 and 15 pixels off, the blur reaches 6 pixels each
+// way), on the picture's height, and, in the last column, on the picture
+// ending there. The same holds for rows.
+inline constexpr int kShadowReachBefore = 11;
+inline constexpr int kShadowReachAfter = 6;
+
 // Work memory of the fast effect, owned by the caller and reused across calls.
 struct ShadowScratch {
   // The copy of the fast effect, and of its blur, that runs.
