@@ -708,12 +708,18 @@ TextOverhang FreeTypeFace::Overhang(std::string_view utf8) {
 
 TextDrawing FreeTypeFace::Prepare(std::string_view utf8, Argb colour, int x, int y) {
   std::vector<TextDrawing::Glyph> glyphs;
+  TextLines lines;
   if (LayOut(utf8)) {
     ForEachImage([&](const GlyphImage& image, long left, long top) {
       glyphs.push_back({&image, x + left, y + top});
     });
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      lines.tops.push_back(y + RoundToPixel(static_cast<FT_Pos>(i) * lineSpacing_));
+    }
+    lines.baseline = static_cast<int>(RoundToPixel(ascender_));
+    lines.spacing = static_cast<int>(RoundToPixel(lineSpacing_));
   }
-  return TextDrawing(colour, std::move(glyphs));
+  return TextDrawing(colour, std::move(glyphs), std::move(lines));
 }
 
 std::vector<std::vector<TextFace::ShapedGlyph>> FreeTypeFace::Glyphs(std::string_view utf8) {

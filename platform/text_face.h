@@ -36,6 +36,15 @@ struct TextOverhang {
   int right = 0;
 };
 
+// How a text's glyphs stand in lines: the row where each line's box begins,
+// top down, the rows from a box's top to its baseline and from one box's top
+// to the next's.
+struct TextLines {
+  std::vector<long> tops;
+  int baseline = 0;
+  int spacing = 0;
+};
+
 // A text ready to be drawn (TextFace::Prepare), holding no reference to the
 // face's mutable state, so that it may be drawn on another thread than the
 // face's. Either glyph images, which the face keeps for its whole life, in
@@ -48,8 +57,8 @@ class TextDrawing {
     long top;
   };
   TextDrawing() = default;
-  TextDrawing(Argb colour, std::vector<Glyph> glyphs)
-      : colour_(colour), glyphs_(std::move(glyphs)) {}
+  TextDrawing(Argb colour, std::vector<Glyph> glyphs, TextLines lines = {})
+      : colour_(colour), glyphs_(std::move(glyphs)), lines_(std::move(lines)) {}
   TextDrawing(ArgbBitmap picture, int x, int y)
       : picture_(std::move(picture)), x_(x), y_(y), drawnBefore_(true) {}
 
@@ -62,11 +71,13 @@ class TextDrawing {
   // The glyphs DrawOn draws, in drawing order; none for a picture drawn
   // beforehand.
   const std::vector<Glyph>& glyphs() const { return glyphs_; }
+  const TextLines& lines() const { return lines_; }
   bool drawnBefore() const { return drawnBefore_; }
 
  private:
   Argb colour_ = 0;
   std::vector<Glyph> glyphs_;
+  TextLines lines_;
   ArgbBitmap picture_;
   int x_ = 0;
   int y_ = 0;

@@ -11,13 +11,19 @@ namespace kelpie {
 
 namespace {
 
-constexpr int kReachLeft = kShadowReachBefore;
-constexpr int kReachRight = kShadowReachAfter;
-// Parts of the picture to blur are blurred one at a time, each from its own
-// copy of the text reaching kReachLeft and kReachRight columns beyond it.
-// Parts are at least this far apart, so that no part's copy holds columns
-// whose shadow an earlier part has already written.
-constexpr int kJoinGap = kReachLeft + kReachRight;
+constexpr int kReachBefore = kShadowReachBefore;
+constexpr int kReachAfter = kShadowReachAfter;
+// Parts of a band to blur are blurred one at a time, each from its own copy
+// of the text reaching kReachBefore and kReachAfter pixels beyond it; parts
+// are joined unless at least this many columns lie between, so that few
+// columns are copied and blurred twice.
+constexpr int kJoinGap = kReachBefore + kReachAfter;
+// Parts covering at least this share of the picture's pixels are not worth
+// copying: the whole picture is blurred instead.
+constexpr struct {
+  std::int64_t num;
+  std::int64_t den;
+} kWholeShare = {3, 4};
 // The most memory the window of a part keeps from one picture to the next.
 constexpr std::size_t kWindowKept = std::size_t{256} << 10;
 
@@ -84,7 +90,10 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
     if (x > n - step) x = n - step;
     if (step == 16) {
       __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
-      for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
+      // Sixteen pixels without shadow, as inside the strokes, stay.
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) != 0xFFFF) {
+        for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
+      }
     } else {
       std::int32_t four;
       std::memcpy(&four, bytes + x, sizeof four);
@@ -140,155 +149,221 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
     ApplyShadow(text, scratch, ink);
     return;
   }
-  // The glyphs that draw something, and the columns whose shadow each can
-  // reach: [left - 6, right + 11).
-  std::vector<ShadowCacheScratch::Reach>& reaches = s.reaches;
-  reaches.clear();
-  s.cuts.assign({0, width});
+  // The glyphs that draw something, and the pixels whose shadow each can
+  // reach: [left - 6, right + 11) across and down.
+  s.reaches.clear();
+  const auto clamp = [](long v, int limit) {
+    return static_cast<int>(std::clamp(v, 0L, long{limit}));
+  };
   for (const TextDrawing::Glyph& g : drawing.glyphs()) {
     const GlyphImage& image = *g.image;
     if (image.empty() || g.left >= width || g.left + image.width <= 0 || g.top >= height ||
         g.top + image.rows <= 0) {
       continue;
     }
-    const auto column = [width](long x) {
-      return static_cast<int>(std::clamp(x, 0L, long{width}));
-    };
-    const ShadowCacheScratch::Reach reach{&g, column(g.left - kReachRight),
-                                          column(g.left + image.width + kReachLeft)};
-    reaches.push_back(reach);
-    s.cuts.push_back(reach.begin);
+    s.reaches.push_back(
+        {&g, clamp(g.left - kReachAfter, width), clamp(g.left + image.width + kReachBefore, width),
+         clamp(g.top - kReachAfter, height), clamp(g.top + image.rows + kReachBefore, height)});
   }
-  std::sort(s.cuts.begin(), s.cuts.end());
-  s.cuts.erase(std::unique(s.cuts.begin(), s.cuts.end()), s.cuts.end());
+  if (s.reaches.empty()) return;  // nothing visible: no shadow
 
-  // Between two cuts the same glyphs reach every column. The key of such a
-  // span: the picture's height, the span's width, the colour, how far the
-  // picture's edges are when the span reads past them, and each glyph that
-  // reaches it with its place from the span's first column, in drawing order.
-  s.spanCount = 0;
-  for (std::size_t c = 0; c + 1 < s.cuts.size(); ++c) {
-    const int begin = s.cuts[c];
-    const int end = s.cuts[c + 1];
-    if (s.spans.size() == s.spanCount) s.spans.emplace_back();
-    ShadowCacheScratch::Span& span = s.spans[s.spanCount];
-    span.begin = begin;
-    span.end = end;
-    span.found = false;
-    span.blurred = false;
-    span.keep = false;
-    std::string& key = span.key;
-    key.clear();
-    Append(key, height);
-    Append(key, end - begin);
-    Append(key, drawing.colour());
-    Append(key, begin < kReachLeft ? begin : -1);
-    Append(key, end + kReachRight > width ? width - begin : -1);
-    const std::size_t header = key.size();
-    for (const ShadowCacheScratch::Reach& r : reaches) {
-      if (r.begin >= end || r.end <= begin) continue;
-      Append(key, r.glyph->image);
-      Append(key, r.glyph->left - begin);
-      Append(key, r.glyph->top);
-    }
-    // A span no glyph reaches reads only transparent text: no shadow.
-    if (key.size() == header) continue;
-    span.hash = std::hash<std::string>()(key);
-    ++s.spanCount;
+  // Each line of text is a band of rows, cut into spans where a glyph comes
+  // within reach. The key of a cell: its size, the colour, how far the
+  // picture's right and bottom edges are when the cell reads past them, and
+  // each glyph that reaches it, in drawing order, with its place in the
+  // cell and how much of it the picture's left and top edges cut off. (No
+  // other edge matters: the blur reads nothing before the first column or
+  // row, where the text is transparent.)
+  // A band begins a little below each line's top, where the shadow of the
+  // line above, but for its descenders, has ended and that of the line's
+  // own capitals has not begun: the band of a second line then holds the
+  // same glyphs at the same places as the band of a line on its own.
+  const TextLines& lines = drawing.lines();
+  const long below = std::max(0, lines.baseline + 1 + kReachBefore - lines.spacing);
+  s.bands.assign({0, height});
+  for (long top : lines.tops) {
+    if (top + below > 0 && top + below < height) s.bands.push_back(static_cast<int>(top + below));
   }
-  if (s.spanCount == 0) return;
+  std::sort(s.bands.begin(), s.bands.end());
+  s.bands.erase(std::unique(s.bands.begin(), s.bands.end()), s.bands.end());
+  s.cellCount = 0;
+  for (std::size_t b = 0; b + 1 < s.bands.size(); ++b) {
+    const int top = s.bands[b];
+    const int bottom = s.bands[b + 1];
+    s.cuts.assign({0, width});
+    for (const ShadowCacheScratch::Reach& r : s.reaches) {
+      if (r.top < bottom && r.bottom > top) s.cuts.push_back(r.left);
+    }
+    std::sort(s.cuts.begin(), s.cuts.end());
+    s.cuts.erase(std::unique(s.cuts.begin(), s.cuts.end()), s.cuts.end());
+    for (std::size_t c = 0; c + 1 < s.cuts.size(); ++c) {
+      const int begin = s.cuts[c];
+      const int end = s.cuts[c + 1];
+      if (s.cells.size() == s.cellCount) s.cells.emplace_back();
+      ShadowCacheScratch::Cell& cell = s.cells[s.cellCount];
+      cell.begin = begin;
+      cell.end = end;
+      cell.top = top;
+      cell.bottom = bottom;
+      cell.found = false;
+      cell.keep = false;
+      cell.rows = 0;
+      std::string& key = cell.key;
+      key.clear();
+      Append(key, end - begin);
+      Append(key, bottom - top);
+      Append(key, drawing.colour());
+      Append(key, end + kReachAfter > width ? width - begin : -1);
+      Append(key, bottom + kReachAfter > height ? height - top : -1);
+      const std::size_t header = key.size();
+      for (const ShadowCacheScratch::Reach& r : s.reaches) {
+        if (r.left >= end || r.right <= begin || r.top >= bottom || r.bottom <= top) continue;
+        const TextDrawing::Glyph& g = *r.glyph;
+        Append(key, g.image);
+        Append(key, g.left - begin);
+        Append(key, g.top - top);
+        Append(key, std::max(0L, -g.left));
+        Append(key, std::max(0L, -g.top));
+      }
+      // A cell no glyph reaches reads only transparent text: no shadow.
+      if (key.size() == header) continue;
+      cell.hash = std::hash<std::string>()(key);
+      ++s.cellCount;
+    }
+  }
+  if (s.cellCount == 0) return;
 
   Find(s);
 
-  // Blur the spans not found, in parts of spans near each other, from left
-  // to right. A part reads the text kReachLeft columns before it and
-  // kReachRight after it, all still as drawn.
-  for (std::size_t first = 0; first < s.spanCount;) {
-    if (s.spans[first].found) {
+  // The parts to blur: in each band, the cells not found, joined unless
+  // found ones of kJoinGap columns or more lie between, each with the
+  // pixels around it that its shadow reads.
+  s.parts.clear();
+  std::int64_t partPixels = 0;
+  for (std::size_t first = 0; first < s.cellCount;) {
+    if (s.cells[first].found) {
       ++first;
       continue;
     }
-    // Spans not found join the part unless found ones of kJoinGap columns
-    // or more lie between: the columns no glyph reaches cost next to
-    // nothing to blur, and a part of its own would copy its text again.
-    std::size_t last = first + 1;  // one past the last span of the part
+    const int top = s.cells[first].top;
+    std::size_t last = first + 1;  // one past the last cell of the part
     int foundBetween = 0;
-    for (std::size_t next = last; next < s.spanCount; ++next) {
-      const ShadowCacheScratch::Span& span = s.spans[next];
-      if (span.found) {
-        foundBetween += span.end - span.begin;
+    for (std::size_t next = last; next < s.cellCount && s.cells[next].top == top; ++next) {
+      const ShadowCacheScratch::Cell& cell = s.cells[next];
+      if (cell.found) {
+        foundBetween += cell.end - cell.begin;
         if (foundBetween >= kJoinGap) break;
       } else {
         last = next + 1;
         foundBetween = 0;
       }
     }
-    const int begin = s.spans[first].begin;
-    const int end = s.spans[last - 1].end;
-    for (std::size_t i = first; i < last; ++i) s.spans[i].blurred = true;
-    const int from = std::max(0, begin - kReachLeft);
-    const int to = std::min(width, end + kReachRight);
-    if (from == 0 && to == width) {
-      ApplyShadow(text, scratch, ink);
-      Keep(s, first, last, text, 0);
-    } else {
-      ArgbBitmap& window = s.window;
-      window.Resize(to - from, height);
-      for (int y = 0; y < height; ++y) {
-        const Argb* row = text.Row(y);
-        std::copy(row + from, row + to, window.Row(y));
-      }
-      ApplyShadow(window, scratch, ink);
-      for (int y = 0; y < height; ++y) {
-        const Argb* row = window.Row(y);
-        std::copy(row + (begin - from), row + (end - from), text.Row(y) + begin);
-      }
-      Keep(s, first, last, window, from);
-    }
+    ShadowCacheScratch::Part part;
+    part.first = first;
+    part.last = last;
+    part.left = std::max(0, s.cells[first].begin - kReachBefore);
+    part.right = std::min(width, s.cells[last - 1].end + kReachAfter);
+    part.above = std::max(0, top - kReachBefore);
+    part.below = std::min(height, s.cells[first].bottom + kReachAfter);
+    partPixels += std::int64_t{part.right - part.left} * (part.below - part.above);
+    s.parts.push_back(part);
     first = last;
+  }
+  if (partPixels * kWholeShare.den >= std::int64_t{width} * height * kWholeShare.num) {
+    // Blurring the parts would cost about as much as the whole picture: the
+    // whole picture, in place.
+    ApplyShadow(text, scratch, ink);
+    for (std::size_t i = 0; i < s.cellCount; ++i) {
+      ShadowCacheScratch::Cell& cell = s.cells[i];
+      if (!cell.keep) continue;
+      Take(s, cell, text, 0, 0);
+      Keep(s, cell);
+    }
+    return;
+  }
+
+  // Each part from its own copy of the text as drawn around it: the picture
+  // is not changed until every shadow is known.
+  for (const ShadowCacheScratch::Part& part : s.parts) {
+    ArgbBitmap& window = s.window;
+    window.Resize(part.right - part.left, part.below - part.above);
+    for (int y = part.above; y < part.below; ++y) {
+      const Argb* row = text.Row(y);
+      std::copy(row + part.left, row + part.right, window.Row(y - part.above));
+    }
+    ApplyShadow(window, scratch, ink);
+    for (std::size_t i = part.first; i < part.last; ++i) {
+      ShadowCacheScratch::Cell& cell = s.cells[i];
+      if (cell.found) continue;
+      Take(s, cell, window, part.left, part.above);
+      if (cell.keep) Keep(s, cell);
+    }
   }
   // A part of a large picture (a sign across the frame) grows the window;
   // it is not kept for the next picture, on each of many threads.
   if (s.window.memoryBytes() > kWindowKept) s.window = ArgbBitmap();
 
-  // The shadows found, where no part was blurred.
-  for (std::size_t i = 0; i < s.spanCount; ++i) {
-    const ShadowCacheScratch::Span& span = s.spans[i];
-    if (span.blurred || !span.found) continue;
-    const int n = span.end - span.begin;
-    for (int r = 0; r < span.rows; ++r) {
-      PutShadow(s.found.data() + span.at + static_cast<std::size_t>(r) * n, n,
-                text.Row(span.firstRow + r) + span.begin);
+  for (std::size_t i = 0; i < s.cellCount; ++i) {
+    const ShadowCacheScratch::Cell& cell = s.cells[i];
+    const int n = cell.end - cell.begin;
+    for (int r = 0; r < cell.rows; ++r) {
+      PutShadow(s.bytes.data() + cell.at + static_cast<std::size_t>(r) * n, n,
+                text.Row(cell.top + cell.firstRow + r) + cell.begin);
     }
   }
 }
 
+void ShadowCache::Take(ShadowCacheScratch& s, ShadowCacheScratch::Cell& cell,
+                       const ArgbBitmap& shadowed, int originX, int originY) {
+  const int n = cell.end - cell.begin;
+  cell.at = s.bytes.size();
+  s.bytes.resize(cell.at + static_cast<std::size_t>(n) * (cell.bottom - cell.top));
+  // Only the rows from the first to the last with a shadow pixel.
+  int firstRow = -1;
+  int rows = 0;
+  std::uint8_t* out = s.bytes.data() + cell.at;
+  for (int y = cell.top; y < cell.bottom; ++y) {
+    ShadowBytes(shadowed.Row(y - originY) + (cell.begin - originX), n, out);
+    if (std::any_of(out, out + n, [](std::uint8_t b) { return b != 0; })) {
+      if (firstRow < 0) firstRow = y - cell.top;
+      rows = y - cell.top + 1 - firstRow;
+      out += n;
+    } else if (firstRow >= 0) {
+      out += n;  // a row without shadow between two with: kept
+    }
+  }
+  // Rows after the last with a shadow pixel are not kept.
+  cell.firstRow = std::max(firstRow, 0);
+  cell.rows = rows;
+  s.bytes.resize(cell.at + static_cast<std::size_t>(n) * rows);
+}
+
 void ShadowCache::Find(ShadowCacheScratch& s) {
-  s.found.clear();
+  s.bytes.clear();
   std::lock_guard<std::mutex> lock(mutex_);
-  for (std::size_t i = 0; i < s.spanCount; ++i) {
-    ShadowCacheScratch::Span& span = s.spans[i];
-    const int n = span.end - span.begin;
-    const auto it = kept_.find(span.key);
+  for (std::size_t i = 0; i < s.cellCount; ++i) {
+    ShadowCacheScratch::Cell& cell = s.cells[i];
+    const std::int64_t pixels = std::int64_t{cell.end - cell.begin} * (cell.bottom - cell.top);
+    const auto it = kept_.find(cell.key);
     if (it != kept_.end()) {
       const Kept& kept = it->second;
-      span.found = true;
-      span.firstRow = kept.firstRow;
-      span.rows = kept.rows;
-      span.at = s.found.size();
-      const std::size_t count = static_cast<std::size_t>(n) * kept.rows;
-      s.found.resize(span.at + count);
-      UnpackShadow(pool_.get() + kept.at, count, s.found.data() + span.at);
-      foundColumns_ += n;
+      cell.found = true;
+      cell.firstRow = kept.firstRow;
+      cell.rows = kept.rows;
+      cell.at = s.bytes.size();
+      const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * kept.rows;
+      s.bytes.resize(cell.at + count);
+      UnpackShadow(pool_.get() + kept.at, count, s.bytes.data() + cell.at);
+      foundPixels_ += pixels;
       continue;
     }
-    blurredColumns_ += n;
-    std::uint64_t& word = seen_[span.hash / 64 % seen_.size()];
-    const std::uint64_t bit = std::uint64_t{1} << (span.hash % 64);
-    span.keep = (word & bit) != 0;
-    if (!span.keep) {
+    blurredPixels_ += pixels;
+    std::uint64_t& word = seen_[cell.hash / 64 % seen_.size()];
+    const std::uint64_t bit = std::uint64_t{1} << (cell.hash % 64);
+    cell.keep = (word & bit) != 0;
+    if (!cell.keep) {
       word |= bit;
-      // Half the bits set: start again, before every span looks seen.
+      // Half the bits set: start again, before every cell looks seen.
       if (++seenCount_ > kSeenBits / 2) {
         std::fill(seen_.begin(), seen_.end(), 0);
         seenCount_ = 0;
@@ -297,54 +372,35 @@ void ShadowCache::Find(ShadowCacheScratch& s) {
   }
 }
 
-void ShadowCache::Keep(ShadowCacheScratch& s, std::size_t first, std::size_t last,
-                       const ArgbBitmap& shadowed, int origin) {
-  const int height = shadowed.height();
-  for (std::size_t i = first; i < last; ++i) {
-    const ShadowCacheScratch::Span& span = s.spans[i];
-    if (!span.keep) continue;
-    const std::size_t n = static_cast<std::size_t>(span.end - span.begin);
-    s.shadow.resize(n * static_cast<std::size_t>(height));
-    // Only the rows from the first to the last with a shadow pixel.
-    int firstRow = height;
-    int lastRow = -1;
-    for (int y = 0; y < height; ++y) {
-      std::uint8_t* row = s.shadow.data() + y * n;
-      ShadowBytes(shadowed.Row(y) + (span.begin - origin), static_cast<int>(n), row);
-      if (std::any_of(row, row + n, [](std::uint8_t b) { return b != 0; })) {
-        firstRow = std::min(firstRow, y);
-        lastRow = y;
-      }
-    }
-    Kept kept;
-    kept.firstRow = lastRow >= firstRow ? firstRow : 0;
-    kept.rows = lastRow >= firstRow ? lastRow + 1 - firstRow : 0;
-    const std::size_t count = n * static_cast<std::size_t>(kept.rows);
-    const std::size_t size = span.key.size() + (count + 1) / 2;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (size > poolSize_ || kept_.contains(span.key)) continue;
-    if (used_ + size > poolSize_) {
-      // Full: every kept shadow goes (none is in use outside the lock).
-      kept_.clear();
-      used_ = 0;
-    }
-    std::uint8_t* key = pool_.get() + used_;
-    std::memcpy(key, span.key.data(), span.key.size());
-    kept.at = used_ + span.key.size();
-    PackShadow(s.shadow.data() + kept.firstRow * n, count, pool_.get() + kept.at);
-    used_ += size;
-    kept_.emplace(std::string_view(reinterpret_cast<const char*>(key), span.key.size()), kept);
+void ShadowCache::Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Cell& cell) {
+  const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * cell.rows;
+  const std::size_t size = cell.key.size() + (count + 1) / 2;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (size > poolSize_ || kept_.contains(cell.key)) return;
+  if (used_ + size > poolSize_) {
+    // Full: every kept shadow goes (none is in use outside the lock).
+    kept_.clear();
+    used_ = 0;
   }
+  std::uint8_t* key = pool_.get() + used_;
+  std::memcpy(key, cell.key.data(), cell.key.size());
+  Kept kept;
+  kept.at = used_ + cell.key.size();
+  kept.firstRow = cell.firstRow;
+  kept.rows = cell.rows;
+  PackShadow(s.bytes.data() + cell.at, count, pool_.get() + kept.at);
+  used_ += size;
+  kept_.emplace(std::string_view(reinterpret_cast<const char*>(key), cell.key.size()), kept);
 }
 
-std::int64_t ShadowCache::foundColumns() const {
+std::int64_t ShadowCache::foundPixels() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return foundColumns_;
+  return foundPixels_;
 }
 
-std::int64_t ShadowCache::blurredColumns() const {
+std::int64_t ShadowCache::blurredPixels() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return blurredColumns_;
+  return blurredPixels_;
 }
 
 }  // namespace kelpie

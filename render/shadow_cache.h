@@ -1,12 +1,12 @@
 // Shadows remembered from one line to the next. A text pixel's shadow
-// depends only on the text in the 11 columns to its left and the 6 to its
-// right (over the picture's whole height), and a film's lines repeat the
-// same glyphs side by side at the same distances over and over. So a
-// picture drawn from glyphs is cut into spans of columns whose neighbouring
-// glyphs stay the same; the shadow of each span is kept under those glyphs,
-// their places and the picture's height, and a span whose glyphs come again
-// as they were takes the kept shadow instead of blurring. The bytes are the
-// same as ApplyShadow gives.
+// depends only on the text from 11 pixels before it to 6 after it, across
+// and down (kShadowReachBefore, kShadowReachAfter), and a film's lines
+// repeat the same glyphs side by side at the same distances over and over.
+// So a picture drawn from glyphs is cut into cells, each line of text into
+// spans of columns, which the same glyphs reach throughout; the shadow of a
+// cell is kept under those glyphs and their places in it, and a cell whose
+// glyphs come again as they were takes the kept shadow instead of blurring.
+// The bytes are the same as ApplyShadow gives.
 #ifndef KELPIE_RENDER_SHADOW_CACHE_H_
 #define KELPIE_RENDER_SHADOW_CACHE_H_
 
@@ -27,33 +27,51 @@ namespace kelpie {
 
 // Work memory of ShadowCache::Apply, one per thread.
 struct ShadowCacheScratch {
-  struct Span {
-    int begin = 0;  // columns [begin, end) of the text picture
+  // A glyph that draws something, and the columns [left, right) and rows
+  // [top, bottom) whose shadow it reaches.
+  struct Reach {
+    const TextDrawing::Glyph* glyph;
+    int left;
+    int right;
+    int top;
+    int bottom;
+  };
+  // Columns [begin, end) of rows [top, bottom) of the text picture, which the
+  // same glyphs reach throughout.
+  struct Cell {
+    int begin = 0;
     int end = 0;
+    int top = 0;
+    int bottom = 0;
     std::string key;  // what its shadow depends on
     std::size_t hash = 0;
-    bool found = false;    // its shadow came from the cache, into `found`
-    bool blurred = false;  // it lies in a part of the picture that was blurred
-    bool keep = false;     // its shadow is to be kept once blurred
-    // When found: its rows [firstRow, firstRow + rows) take a shadow, whose
-    // bytes start at `at` in `found`.
+    bool found = false;  // its shadow came from the cache
+    bool keep = false;   // its shadow is to be kept once blurred
+    // Its shadow, once found or blurred: its rows [top + firstRow, top +
+    // firstRow + rows), each pixel the alpha of the shadow pixel it becomes
+    // or 0, from `at` in `bytes`; its other rows take no shadow.
     int firstRow = 0;
     int rows = 0;
     std::size_t at = 0;
   };
-  // A glyph that draws something, and the columns whose shadow it reaches.
-  struct Reach {
-    const TextDrawing::Glyph* glyph;
-    int begin;
-    int end;
-  };
   std::vector<Reach> reaches;
-  std::vector<Span> spans;  // the first `spanCount` are the picture's
-  std::size_t spanCount = 0;
+  std::vector<Cell> cells;  // the first `cellCount` are the picture's
+  std::size_t cellCount = 0;
+  std::vector<int> bands;
   std::vector<int> cuts;
-  std::vector<std::uint8_t> found;   // the shadows found
-  std::vector<std::uint8_t> shadow;  // one shadow being kept
-  ArgbBitmap window;                 // the columns of one part being blurred
+  // Cells [first, last) of one band blurred together from the text pixels
+  // [left, right) x [above, below).
+  struct Part {
+    std::size_t first;
+    std::size_t last;
+    int left;
+    int right;
+    int above;
+    int below;
+  };
+  std::vector<Part> parts;
+  std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>> bytes;  // the cells' shadows
+  ArgbBitmap window;  // the pixels around one part being blurred
 };
 
 class ShadowCache {
@@ -66,16 +84,16 @@ class ShadowCache {
   // on a transparent picture of its size. Safe to call from several
   // threads at once.
   void Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScratch& scratch,
-             ShadowCacheScratch& spans, std::optional<Argb> ink);
+             ShadowCacheScratch& cells, std::optional<Argb> ink);
 
-  // Columns of text whose shadow was taken from the cache, and blurred, so far.
-  std::int64_t foundColumns() const;
-  std::int64_t blurredColumns() const;
+  // Pixels of text whose shadow was taken from the cache, and blurred, so far.
+  std::int64_t foundPixels() const;
+  std::int64_t blurredPixels() const;
 
  private:
   static constexpr std::size_t kSeenBits = std::size_t{1} << 20;
 
-  // A kept shadow: its span's rows [firstRow, firstRow + rows), row by row,
+  // A kept shadow: its cell's rows [firstRow, firstRow + rows), row by row,
   // each pixel the alpha of the shadow pixel it becomes or 0, at `at` in
   // the pool; its other rows take no shadow.
   struct Kept {
@@ -84,13 +102,15 @@ class ShadowCache {
     int rows = 0;
   };
 
-  // Looks up the spans of `s`, copying the shadows found, and marks those
+  // Looks up the cells of `s`, copying the shadows found, and marks those
   // not found that were seen once before, to keep.
   void Find(ShadowCacheScratch& s);
-  // Keeps the shadows of the spans [first, last) of `s` marked to keep,
-  // read off `shadowed`, whose column 0 is text column `origin`.
-  void Keep(ShadowCacheScratch& s, std::size_t first, std::size_t last, const ArgbBitmap& shadowed,
-            int origin);
+  // Reads the shadow of `cell` off `shadowed`, whose pixel (0, 0) is text
+  // pixel (originX, originY), into s.bytes.
+  static void Take(ShadowCacheScratch& s, ShadowCacheScratch::Cell& cell,
+                   const ArgbBitmap& shadowed, int originX, int originY);
+  // Keeps the shadow of `cell`, once taken.
+  void Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Cell& cell);
 
   mutable std::mutex mutex_;
   // Keys and shadows, one after the other from the start; its pages are
@@ -99,13 +119,13 @@ class ShadowCache {
   std::size_t poolSize_;
   std::size_t used_ = 0;
   std::unordered_map<std::string_view, Kept> kept_;  // keys in the pool
-  // Spans seen once, by a bit of their key's hash: a span's shadow is kept
+  // Cells seen once, by a bit of their key's hash: a cell's shadow is kept
   // when it comes a second time, so that the many that never come again
   // (most of a Chinese script's) take no room.
   std::vector<std::uint64_t> seen_ = std::vector<std::uint64_t>(kSeenBits / 64);
   std::size_t seenCount_ = 0;
-  std::int64_t foundColumns_ = 0;
-  std::int64_t blurredColumns_ = 0;
+  std::int64_t foundPixels_ = 0;
+  std::int64_t blurredPixels_ = 0;
 };
 
 }  // namespace kelpie

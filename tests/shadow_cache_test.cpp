@@ -56,8 +56,9 @@ TEST(ShadowCacheTest, ShadowReadsTheReachOfColumnsAroundIt) {
 }
 
 // Lines of a few made-up glyphs, so that the same neighbours come back at the
-// same distances, as in a film: glyphs apart, touching and overlapping, lines
-// cut by the picture's edges on every side, several heights and inks. Every
+// same distances, as in a film: glyphs apart, touching and overlapping, one
+// or two lines of text, cut by the picture's edges on every side, several
+// heights and inks. Every
 // line is shadowed through caches of two sizes (the small one starts again
 // many times) and must match the effect without a cache, byte for byte.
 TEST(ShadowCacheTest, SpansTakenFromTheCacheGiveTheSameBytes) {
@@ -90,17 +91,22 @@ TEST(ShadowCacheTest, SpansTakenFromTheCacheGiveTheSameBytes) {
   // ends.
   std::vector<Line> lines;
   for (int n = 0; n < 600; ++n) {
-    const int height = pick({14, 18});
+    // One line of text, or two of 15 rows each, the second from row 15.
+    const bool twoLines = uniform(0, 3) == 0;
+    const int height = twoLines ? 30 : pick({14, 18});
     std::vector<TextDrawing::Glyph> placed;
     long x = pick({-8, -4, 0, 3, 9});
     const int count = uniform(1, 4);
     for (int k = 0; k < count; ++k) {
       const GlyphImage& g = glyphs[uniform(0, 2)];
-      placed.push_back({&g, x, uniform(0, 5) == 0 ? pick({-2, height - 6}) : 2});
+      const long top = uniform(0, 5) == 0 ? pick({-2, height - 6}) : 2;
+      placed.push_back({&g, x, top + (twoLines && uniform(0, 1) == 1 ? 15 : 0)});
       x += g.width + pick({-3, 0, 2, 4, 6, 11});
     }
     const int width = std::max(1, static_cast<int>(x) + pick({-6, -1, 0, 4, 12, 20}));
-    lines.push_back({TextDrawing(inks[uniform(0, 3)], placed), width, height});
+    TextLines textLines{{0}, 12, 15};
+    if (twoLines) textLines.tops.push_back(15);
+    lines.push_back({TextDrawing(inks[uniform(0, 3)], placed, textLines), width, height});
   }
 
   ShadowScratch scratch;
@@ -110,7 +116,7 @@ TEST(ShadowCacheTest, SpansTakenFromTheCacheGiveTheSameBytes) {
   std::int64_t blurredBefore = 0;
   for (int pass = 0; pass < 3; ++pass) {
     // A span's shadow is kept the second time it is blurred.
-    if (pass == 2) blurredBefore = large.blurredColumns();
+    if (pass == 2) blurredBefore = large.blurredPixels();
     for (std::size_t n = 0; n < lines.size(); ++n) {
       const Line& line = lines[n];
       ArgbBitmap drawn(line.width, line.height);
@@ -130,8 +136,8 @@ TEST(ShadowCacheTest, SpansTakenFromTheCacheGiveTheSameBytes) {
       }
     }
   }
-  EXPECT_EQ(large.blurredColumns(), blurredBefore);
-  EXPECT_GT(small.foundColumns(), 0);
+  EXPECT_EQ(large.blurredPixels(), blurredBefore);
+  EXPECT_GT(small.foundPixels(), 0);
 }
 
 }  // namespace
