@@ -92,9 +92,18 @@ void ApplyShadowReference(ArgbBitmap& text) {
 }
 
 void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink) {
-  if (text.width() == 0 || text.height() == 0) return;
+  ApplyShadow(text, scratch, ink, PixelRect{0, 0, text.width(), text.height()});
+}
+
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink,
+                 PixelRect within) {
+  within.x0 = std::clamp(within.x0, 0, text.width());
+  within.x1 = std::clamp(within.x1, within.x0, text.width());
+  within.y0 = std::clamp(within.y0, 0, text.height());
+  within.y1 = std::clamp(within.y1, within.y0, text.height());
+  if (within.x0 == within.x1 || within.y0 == within.y1) return;
   scratch.blur.instructionSet = scratch.instructionSet;
-  KELPIE_INSTRUCTION_SET_COPY(scratch.instructionSet, ShadowText)(text, scratch, ink);
+  KELPIE_INSTRUCTION_SET_COPY(scratch.instructionSet, ShadowText)(text, scratch, ink, within);
 }
 
 void ApplyShadow(ArgbBitmap& text) {

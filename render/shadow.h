@@ -41,6 +41,10 @@ struct ShadowScratch {
 // blue (its alpha does not matter), which spares a look at every pixel.
 void ApplyShadow(ArgbBitmap& text);
 void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink = std::nullopt);
+// The same for the pixels `within` alone (clipped to the picture): the
+// others are read as they are and left unchanged.
+void ApplyShadow(ArgbBitmap& text, ShadowScratch& scratch, std::optional<Argb> ink,
+                 PixelRect within);
 
 // The plain effect: an RGB work picture, the graphics layer's drawing, the
 // plain blur and one pixel at a time. The fast one gives the same bytes.

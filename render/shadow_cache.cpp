@@ -291,7 +291,11 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
       const Argb* row = text.Row(y);
       std::copy(row + part.left, row + part.right, window.Row(y - part.above));
     }
-    ApplyShadow(window, scratch, ink);
+    // Only the part's own pixels: the window's others are read alone.
+    const ShadowCacheScratch::Cell& firstCell = s.cells[part.first];
+    ApplyShadow(window, scratch, ink,
+                PixelRect{firstCell.begin - part.left, firstCell.top - part.above,
+                          s.cells[part.last - 1].end - part.left, firstCell.bottom - part.above});
     for (std::size_t i = part.first; i < part.last; ++i) {
       ShadowCacheScratch::Cell& cell = s.cells[i];
       if (cell.found) continue;

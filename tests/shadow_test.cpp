@@ -79,12 +79,27 @@ TEST(ShadowTest, FastEffectGivesTheReferenceBytesOnEverySet) {
       const auto [width, height] = sizes[k];
       const int kind = static_cast<int>(k % 7);
       ArgbBitmap fast = RandomText(width, height, kind, random);
+      const ArgbBitmap drawn = fast;
       ArgbBitmap reference = fast;
       ArgbBitmap told = fast;
       ApplyShadow(fast, scratch);
       ApplyShadowReference(reference);
       ASSERT_TRUE(testing::SamePixels(fast, reference))
           << width << "x" << height << " kind " << kind;
+      // Within a part of the picture: the same pixels there, none changed
+      // elsewhere.
+      std::uniform_int_distribution<int> column(-2, width + 2);
+      std::uniform_int_distribution<int> row(-2, height + 2);
+      const PixelRect within{column(random), row(random), column(random), row(random)};
+      ArgbBitmap part = drawn;
+      ApplyShadow(part, scratch, std::nullopt, within);
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const bool inside = x >= within.x0 && x < within.x1 && y >= within.y0 && y < within.y1;
+          ASSERT_EQ(part.Pixel(x, y), inside ? reference.Pixel(x, y) : drawn.Pixel(x, y))
+              << width << "x" << height << " at " << x << "," << y;
+        }
+      }
       // The kinds of one ink, with the ink told (its alpha left as it comes).
       const std::optional<Argb> inks[] = {0x12FFFFFF, {}, {}, 0xC86432, {}, 0xFF000000, 0xE1E1E1};
       if (inks[kind].has_value()) {
