@@ -77,29 +77,22 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
     const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), _mm_cmpeq_epi32(shadow, zero));
     _mm_storeu_si128(at, _mm_or_si128(kept, shadow));
   };
-  if (n < 4) {
-    for (int x = 0; x < n; ++x) {
-      if (bytes[x] != 0) p[x] = Argb{bytes[x]} << 24;
-    }
-    return;
+  // Sixteen pixels a step, then four, then one: no step reads pixels that
+  // the one before has just written, which would wait for that write.
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
+    // Sixteen pixels without shadow, as inside the strokes, stay.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) == 0xFFFF) continue;
+    for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
   }
-  // Sixteen or four pixels a step, the last step ending at n over the one
-  // before (putting a shadow twice gives it once).
-  const int step = n >= 16 ? 16 : 4;
-  for (int x = 0;; x += step) {
-    if (x > n - step) x = n - step;
-    if (step == 16) {
-      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
-      // Sixteen pixels without shadow, as inside the strokes, stay.
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) != 0xFFFF) {
-        for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
-      }
-    } else {
-      std::int32_t four;
-      std::memcpy(&four, bytes + x, sizeof four);
-      put(_mm_cvtsi32_si128(four), p + x);
-    }
-    if (x == n - step) break;
+  for (; x + 4 <= n; x += 4) {
+    std::int32_t four;
+    std::memcpy(&four, bytes + x, sizeof four);
+    if (four != 0) put(_mm_cvtsi32_si128(four), p + x);
+  }
+  for (; x < n; ++x) {
+    if (bytes[x] != 0) p[x] = Argb{bytes[x]} << 24;
   }
 }
 
