@@ -24,6 +24,17 @@ constexpr struct {
   std::int64_t num;
   std::int64_t den;
 } kWholeShare = {3, 4};
+// After kProbePictures pictures that found less than kFoundShare of their
+// pixels' shadows, the next kRestPictures pictures do not look; the first
+// judgement is on the first kWarmPictures pictures, which start with an
+// empty cache.
+constexpr int kWarmPictures = 128;
+constexpr int kProbePictures = 16;
+constexpr int kRestPictures = 64;
+constexpr struct {
+  std::int64_t num;
+  std::int64_t den;
+} kFoundShare = {1, 20};
 // The most memory the window of a part keeps from one picture to the next.
 constexpr std::size_t kWindowKept = std::size_t{256} << 10;
 
@@ -129,16 +140,17 @@ void UnpackShadow(const std::uint8_t* packed, std::size_t count, std::uint8_t* b
 
 }  // namespace
 
-ShadowCache::ShadowCache(std::int64_t budgetBytes)
+ShadowCache::ShadowCache(std::int64_t budgetBytes, bool rests)
     // Not value-initialised: the pages are taken only as shadows fill them.
     : pool_(new std::uint8_t[static_cast<std::size_t>(std::max<std::int64_t>(budgetBytes, 0))]),
-      poolSize_(static_cast<std::size_t>(std::max<std::int64_t>(budgetBytes, 0))) {}
+      poolSize_(static_cast<std::size_t>(std::max<std::int64_t>(budgetBytes, 0))),
+      rests_(rests) {}
 
 void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScratch& scratch,
                         ShadowCacheScratch& s, std::optional<Argb> ink) {
   const int width = text.width();
   const int height = text.height();
-  if (drawing.drawnBefore() || width == 0 || height == 0) {
+  if (drawing.drawnBefore() || width == 0 || height == 0 || Resting()) {
     ApplyShadow(text, scratch, ink);
     return;
   }
@@ -335,9 +347,18 @@ void ShadowCache::Take(ShadowCacheScratch& s, ShadowCacheScratch::Cell& cell,
   s.bytes.resize(cell.at + static_cast<std::size_t>(n) * rows);
 }
 
+bool ShadowCache::Resting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (restLeft_ == 0) return false;
+  --restLeft_;
+  return true;
+}
+
 void ShadowCache::Find(ShadowCacheScratch& s) {
   s.bytes.clear();
   std::lock_guard<std::mutex> lock(mutex_);
+  const std::int64_t foundBefore = foundPixels_;
+  const std::int64_t blurredBefore = blurredPixels_;
   for (std::size_t i = 0; i < s.cellCount; ++i) {
     ShadowCacheScratch::Cell& cell = s.cells[i];
     const std::int64_t pixels = std::int64_t{cell.end - cell.begin} * (cell.bottom - cell.top);
@@ -366,6 +387,20 @@ void ShadowCache::Find(ShadowCacheScratch& s) {
         seenCount_ = 0;
       }
     }
+  }
+  // When a run of pictures finds almost nothing, as in a script of
+  // thousands of different ideographs, the cache rests for a while: looking
+  // up and keeping would cost more than it saves.
+  recentFound_ += foundPixels_ - foundBefore;
+  recentLooked_ += foundPixels_ - foundBefore + blurredPixels_ - blurredBefore;
+  if (++recentPictures_ == (lookedUp_ < kWarmPictures ? kWarmPictures : kProbePictures)) {
+    lookedUp_ += recentPictures_;
+    if (rests_ && recentFound_ * kFoundShare.den < recentLooked_ * kFoundShare.num) {
+      restLeft_ = kRestPictures;
+    }
+    recentPictures_ = 0;
+    recentFound_ = 0;
+    recentLooked_ = 0;
   }
 }
 

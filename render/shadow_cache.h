@@ -77,8 +77,9 @@ struct ShadowCacheScratch {
 class ShadowCache {
  public:
   // The cache takes at most `budgetBytes` for keys and shadows, plus its
-  // index; when full, it starts again.
-  explicit ShadowCache(std::int64_t budgetBytes);
+  // index; when full, it starts again. `rests`: whether it stops looking for
+  // a while when pictures find almost nothing.
+  explicit ShadowCache(std::int64_t budgetBytes, bool rests = true);
 
   // ApplyShadow(text, scratch, ink) for `text` just drawn from `drawing`
   // on a transparent picture of its size. Safe to call from several
@@ -102,6 +103,8 @@ class ShadowCache {
     int rows = 0;
   };
 
+  // Whether this picture is not to be looked up (see Find).
+  bool Resting();
   // Looks up the cells of `s`, copying the shadows found, and marks those
   // not found that were seen once before, to keep.
   void Find(ShadowCacheScratch& s);
@@ -126,6 +129,13 @@ class ShadowCache {
   std::size_t seenCount_ = 0;
   std::int64_t foundPixels_ = 0;
   std::int64_t blurredPixels_ = 0;
+  bool rests_;
+  std::int64_t lookedUp_ = 0;  // pictures looked up before the recent ones
+  // The pictures looked up lately, and the pixels found and looked up.
+  int recentPictures_ = 0;
+  std::int64_t recentFound_ = 0;
+  std::int64_t recentLooked_ = 0;
+  int restLeft_ = 0;  // pictures still not to be looked up
 };
 
 }  // namespace kelpie
