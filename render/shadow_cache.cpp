@@ -173,12 +173,12 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
   if (s.reaches.empty()) return;  // nothing visible: no shadow
 
   // Each line of text is a band of rows, cut into spans where a glyph comes
-  // within reach. The key of a cell: its size, the colour, how far the
-  // picture's right and bottom edges are when the cell reads past them, and
-  // each glyph that reaches it, in drawing order, with its place in the
-  // cell and how much of it the picture's left and top edges cut off. (No
-  // other edge matters: the blur reads nothing before the first column or
-  // row, where the text is transparent.)
+  // within reach or goes out of it. The key of a cell: its size, the colour,
+  // how far the picture's right and bottom edges are when the cell reads
+  // past them, and each glyph that reaches it, in drawing order, with its
+  // place in the cell and how much of it the picture's left and top edges
+  // cut off. (No other edge matters: the blur reads nothing before the first
+  // column or row, where the text is transparent.)
   // A band begins a little below each line's top, where the shadow of the
   // line above, but for its descenders, has ended and that of the line's
   // own capitals has not begun: the band of a second line then holds the
@@ -197,7 +197,10 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
     const int bottom = s.bands[b + 1];
     s.cuts.assign({0, width});
     for (const ShadowCacheScratch::Reach& r : s.reaches) {
-      if (r.top < bottom && r.bottom > top) s.cuts.push_back(r.left);
+      if (r.top < bottom && r.bottom > top) {
+        s.cuts.push_back(r.left);
+        s.cuts.push_back(r.right);
+      }
     }
     std::sort(s.cuts.begin(), s.cuts.end());
     s.cuts.erase(std::unique(s.cuts.begin(), s.cuts.end()), s.cuts.end());
