@@ -100,10 +100,12 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
   for (; x + 4 <= n; x += 4) {
     std::int32_t four;
     std::memcpy(&four, bytes + x, sizeof four);
-    if (four != 0) put(_mm_cvtsi32_si128(four), p + x);
+    put(_mm_cvtsi32_si128(four), p + x);
   }
+  // Without a branch on each byte, which would be guessed wrong half the time.
   for (; x < n; ++x) {
-    if (bytes[x] != 0) p[x] = Argb{bytes[x]} << 24;
+    const Argb shadow = Argb{bytes[x]} << 24;
+    p[x] = shadow != 0 ? shadow : p[x];
   }
 }
 
