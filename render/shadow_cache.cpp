@@ -38,9 +38,10 @@ constexpr struct {
 // The most memory the window of a part keeps from one picture to the next.
 constexpr std::size_t kWindowKept = std::size_t{256} << 10;
 
-template <typename T>
-void Append(std::string& key, const T& value) {
-  key.append(reinterpret_cast<const char*>(&value), sizeof value);
+// Two 32-bit numbers in one word of a key.
+inline std::uint64_t Pair(int first, int second) {
+  return std::uint64_t{static_cast<std::uint32_t>(first)} << 32 |
+         static_cast<std::uint32_t>(second);
 }
 
 // The byte kept for each of `n` shadowed pixels at p: its alpha where it is
@@ -218,26 +219,28 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
       cell.found = false;
       cell.keep = false;
       cell.rows = 0;
-      std::string& key = cell.key;
-      key.clear();
-      Append(key, end - begin);
-      Append(key, bottom - top);
-      Append(key, drawing.colour());
-      Append(key, end + kReachAfter > width ? width - begin : -1);
-      Append(key, bottom + kReachAfter > height ? height - top : -1);
-      const std::size_t header = key.size();
+      // The key in 64-bit words, two numbers of 32 bits each but for the
+      // image's address.
+      std::vector<std::uint64_t>& words = s.keyWords;
+      words.clear();
+      words.push_back(Pair(end - begin, bottom - top));
+      words.push_back(Pair(static_cast<int>(drawing.colour()), 0));
+      words.push_back(Pair(end + kReachAfter > width ? width - begin : -1,
+                           bottom + kReachAfter > height ? height - top : -1));
+      const std::size_t header = words.size();
       for (const ShadowCacheScratch::Reach& r : s.reaches) {
         if (r.left >= end || r.right <= begin || r.top >= bottom || r.bottom <= top) continue;
         const TextDrawing::Glyph& g = *r.glyph;
-        Append(key, g.image);
-        Append(key, g.left - begin);
-        Append(key, g.top - top);
-        Append(key, std::max(0L, -g.left));
-        Append(key, std::max(0L, -g.top));
+        words.push_back(reinterpret_cast<std::uintptr_t>(g.image));
+        words.push_back(Pair(static_cast<int>(g.left - begin), static_cast<int>(g.top - top)));
+        words.push_back(
+            Pair(static_cast<int>(std::max(0L, -g.left)), static_cast<int>(std::max(0L, -g.top))));
       }
       // A cell no glyph reaches reads only transparent text: no shadow.
-      if (key.size() == header) continue;
-      cell.hash = std::hash<std::string>()(key);
+      if (words.size() == header) continue;
+      cell.key.assign(reinterpret_cast<const char*>(words.data()),
+                      words.size() * sizeof(std::uint64_t));
+      cell.hash = std::hash<std::string>()(cell.key);
       ++s.cellCount;
     }
   }
@@ -367,7 +370,7 @@ void ShadowCache::Find(ShadowCacheScratch& s) {
   for (std::size_t i = 0; i < s.cellCount; ++i) {
     ShadowCacheScratch::Cell& cell = s.cells[i];
     const std::int64_t pixels = std::int64_t{cell.end - cell.begin} * (cell.bottom - cell.top);
-    const auto it = kept_.find(cell.key);
+    const auto it = kept_.find(Key{cell.key, cell.hash});
     if (it != kept_.end()) {
       const Kept& kept = it->second;
       cell.found = true;
@@ -413,7 +416,7 @@ void ShadowCache::Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Ce
   const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * cell.rows;
   const std::size_t size = cell.key.size() + (count + 1) / 2;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (size > poolSize_ || kept_.contains(cell.key)) return;
+  if (size > poolSize_ || kept_.contains(Key{cell.key, cell.hash})) return;
   if (used_ + size > poolSize_) {
     // Full: every kept shadow goes (none is in use outside the lock).
     kept_.clear();
@@ -427,7 +430,8 @@ void ShadowCache::Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Ce
   kept.rows = cell.rows;
   PackShadow(s.bytes.data() + cell.at, count, pool_.get() + kept.at);
   used_ += size;
-  kept_.emplace(std::string_view(reinterpret_cast<const char*>(key), cell.key.size()), kept);
+  kept_.emplace(
+      Key{std::string_view(reinterpret_cast<const char*>(key), cell.key.size()), cell.hash}, kept);
 }
 
 std::int64_t ShadowCache::foundPixels() const {

@@ -59,6 +59,7 @@ struct ShadowCacheScratch {
   std::size_t cellCount = 0;
   std::vector<int> bands;
   std::vector<int> cuts;
+  std::vector<std::uint64_t> keyWords;
   // Cells [first, last) of one band blurred together from the text pixels
   // [left, right) x [above, below).
   struct Part {
@@ -121,7 +122,16 @@ class ShadowCache {
   std::unique_ptr<std::uint8_t[]> pool_;
   std::size_t poolSize_;
   std::size_t used_ = 0;
-  std::unordered_map<std::string_view, Kept> kept_;  // keys in the pool
+  // A key and its hash, worked out once per cell.
+  struct Key {
+    std::string_view bytes;
+    std::size_t hash;
+    bool operator==(const Key& other) const { return bytes == other.bytes; }
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const { return key.hash; }
+  };
+  std::unordered_map<Key, Kept, KeyHash> kept_;  // keys in the pool
   // Cells seen once, by a bit of their key's hash: a cell's shadow is kept
   // when it comes a second time, so that the many that never come again
   // (most of a Chinese script's) take no room.
