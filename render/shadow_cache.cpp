@@ -89,25 +89,35 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
     const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), _mm_cmpeq_epi32(shadow, zero));
     _mm_storeu_si128(at, _mm_or_si128(kept, shadow));
   };
-  // Sixteen pixels a step, then four, then one: no step reads pixels that
-  // the one before has just written, which would wait for that write.
+  const auto putFour = [&put, bytes, p](int x) {
+    std::int32_t four;
+    std::memcpy(&four, bytes + x, sizeof four);
+    put(_mm_cvtsi32_si128(four), p + x);
+  };
+  if (n < 4) {
+    // Without a branch on each byte, which would be guessed wrong half the
+    // time.
+    for (int x = 0; x < n; ++x) {
+      const Argb shadow = Argb{bytes[x]} << 24;
+      const Argb kept = Argb{shadow == 0} * 0xFFFFFFFF;  // all ones where no shadow
+      p[x] = (p[x] & kept) | shadow;
+    }
+    return;
+  }
+  // The last four pixels first, then sixteen and four a step from the left,
+  // the last of which may put some of those four again (which changes
+  // nothing). Putting the last four first keeps any step from reading
+  // pixels that the step just before has written, which would wait for
+  // that write.
+  putFour(n - 4);
   int x = 0;
-  for (; x + 16 <= n; x += 16) {
+  for (; x + 16 <= n - 4; x += 16) {
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
     // Sixteen pixels without shadow, as inside the strokes, stay.
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) == 0xFFFF) continue;
     for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
   }
-  for (; x + 4 <= n; x += 4) {
-    std::int32_t four;
-    std::memcpy(&four, bytes + x, sizeof four);
-    put(_mm_cvtsi32_si128(four), p + x);
-  }
-  // Without a branch on each byte, which would be guessed wrong half the time.
-  for (; x < n; ++x) {
-    const Argb shadow = Argb{bytes[x]} << 24;
-    p[x] = shadow != 0 ? shadow : p[x];
-  }
+  for (; x < n - 4; x += 4) putFour(x);
 }
 
 // Kept shadows take four bits a pixel: the high half of its byte, which
