@@ -351,7 +351,11 @@ void ShadowCache::Take(ShadowCacheScratch& s, ShadowCacheScratch::Cell& cell,
   std::uint8_t* out = s.bytes.data() + cell.at;
   for (int y = cell.top; y < cell.bottom; ++y) {
     ShadowBytes(shadowed.Row(y - originY) + (cell.begin - originX), n, out);
-    if (std::any_of(out, out + n, [](std::uint8_t b) { return b != 0; })) {
+    // An or of the whole row, without leaving at the first shadow pixel
+    // (where that is cannot be guessed).
+    std::uint8_t any = 0;
+    for (int x = 0; x < n; ++x) any |= out[x];
+    if (any != 0) {
       if (firstRow < 0) firstRow = y - cell.top;
       rows = y - cell.top + 1 - firstRow;
       out += n;
