@@ -116,7 +116,7 @@ PictureResult PictureMaker::MakeOrThrow(const PictureJob& job) {
   // bottom group: then one object each.
   std::vector<Object> objects(1);
   for (std::size_t k = 0; k < job.lines.size(); ++k) {
-    FinishLine(*job.lines[k], s.shadow, shadows_, &s.shadowSpans);
+    FinishLine(*job.lines[k], s.shadow, shadows_, &s.shadowCells);
     objects[0].lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
   }
   result.span = objects[0].span = SpanOf(job.boxes);
@@ -177,7 +177,7 @@ void PictureMaker::ReleaseLargeBuffers() {
   // work hold no more than a line's worth each, whatever their number.
   constexpr std::size_t kKeep = std::size_t{1} << 20;
   RunState& s = *state_;
-  for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked, &s.shadowSpans.window}) {
+  for (ArgbBitmap* b : {&s.canvas[0], &s.canvas[1], &s.stacked}) {
     if (b->memoryBytes() > kKeep) *b = ArgbBitmap();
   }
   if (s.workImage.pixels.capacity() > kKeep) {
@@ -190,7 +190,7 @@ void PictureMaker::ReleaseLargeBuffers() {
 const ArgbBitmap& PictureMaker::Draw(const PictureJob& job) {
   Object object;
   for (std::size_t k = 0; k < job.lines.size(); ++k) {
-    FinishLine(*job.lines[k], state_->shadow, shadows_, &state_->shadowSpans);
+    FinishLine(*job.lines[k], state_->shadow, shadows_, &state_->shadowCells);
     object.lines.push_back(PlacedPicture{&job.lines[k]->Picture(), job.boxes[k]});
   }
   object.span = SpanOf(job.boxes);

@@ -56,7 +56,7 @@ Plan PlanPictures(std::vector<SubtitleEvent> events, TextFace& face, Reporter& r
 // pictures mean nothing.
 struct RunState {
   ShadowScratch shadow;
-  ShadowCacheScratch shadowSpans;
+  ShadowCacheScratch shadowCells;
   ArgbBitmap canvas[pgs::kMaxObjects];  // a stretch's picture, one per object
   ArgbBitmap stacked;                   // two objects' pictures one above the other
   WorkImage workImage;

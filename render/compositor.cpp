@@ -79,7 +79,7 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
 }
 
 void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache,
-                ShadowCacheScratch* spans) {
+                ShadowCacheScratch* cells) {
   std::call_once(line.finished, [&] {
     line.text.Reset(line.width, line.height, 0);
     // Text drawn in one colour over transparent pixels only (no glyphs
@@ -87,8 +87,8 @@ void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache,
     // need not check.
     const std::optional<Argb> ink =
         line.drawing.DrawOn(line.text) ? std::optional<Argb>(line.drawing.colour()) : std::nullopt;
-    if (cache != nullptr && spans != nullptr) {
-      cache->Apply(line.text, line.drawing, scratch, *spans, ink);
+    if (cache != nullptr && cells != nullptr) {
+      cache->Apply(line.text, line.drawing, scratch, *cells, ink);
     } else {
       ApplyShadow(line.text, scratch, ink);
     }

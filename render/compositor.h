@@ -74,9 +74,9 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
 
 // Draws the text, gives it its shadow and cuts out its box. Only the first call
 // for a line does anything; calls from several threads wait for it. With a
-// `cache` (and this thread's `spans`), shadows seen before are taken from it.
+// `cache` (and this thread's `cells`), shadows seen before are taken from it.
 void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache = nullptr,
-                ShadowCacheScratch* spans = nullptr);
+                ShadowCacheScratch* cells = nullptr);
 
 // A line's picture with its box on the screen.
 struct PlacedPicture {
