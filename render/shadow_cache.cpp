@@ -167,6 +167,60 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
     ApplyShadow(text, scratch, ink);
     return;
   }
+  CutCells(drawing, width, height, s);
+  if (s.cellCount == 0) return;  // nothing visible: no shadow
+  Find(s);
+  const std::int64_t partPixels = PlanParts(s, width, height);
+  if (partPixels * kWholeShare.den >= std::int64_t{width} * height * kWholeShare.num) {
+    // Blurring the parts would cost about as much as the whole picture: the
+    // whole picture, in place.
+    ApplyShadow(text, scratch, ink);
+    for (std::size_t i = 0; i < s.cellCount; ++i) {
+      ShadowCacheScratch::Cell& cell = s.cells[i];
+      if (!cell.keep) continue;
+      Take(s, cell, text, 0, 0);
+      Keep(s, cell);
+    }
+    return;
+  }
+
+  // Each part from its own copy of the text as drawn around it: the picture
+  // is not changed until every shadow is known.
+  for (const ShadowCacheScratch::Part& part : s.parts) {
+    ArgbBitmap& window = s.window;
+    window.Resize(part.right - part.left, part.below - part.above);
+    for (int y = part.above; y < part.below; ++y) {
+      const Argb* row = text.Row(y);
+      std::copy(row + part.left, row + part.right, window.Row(y - part.above));
+    }
+    // Only the part's own pixels: the window's others are read alone.
+    const ShadowCacheScratch::Cell& firstCell = s.cells[part.first];
+    ApplyShadow(window, scratch, ink,
+                PixelRect{firstCell.begin - part.left, firstCell.top - part.above,
+                          s.cells[part.last - 1].end - part.left, firstCell.bottom - part.above});
+    for (std::size_t i = part.first; i < part.last; ++i) {
+      ShadowCacheScratch::Cell& cell = s.cells[i];
+      if (cell.found) continue;
+      Take(s, cell, window, part.left, part.above);
+      if (cell.keep) Keep(s, cell);
+    }
+  }
+  // A part of a large picture (a sign across the frame) grows the window;
+  // it is not kept for the next picture, on each of many threads.
+  if (s.window.memoryBytes() > kWindowKept) s.window = ArgbBitmap();
+
+  for (std::size_t i = 0; i < s.cellCount; ++i) {
+    const ShadowCacheScratch::Cell& cell = s.cells[i];
+    const int n = cell.end - cell.begin;
+    for (int r = 0; r < cell.rows; ++r) {
+      PutShadow(s.bytes.data() + cell.at + static_cast<std::size_t>(r) * n, n,
+                text.Row(cell.top + cell.firstRow + r) + cell.begin);
+    }
+  }
+}
+
+void ShadowCache::CutCells(const TextDrawing& drawing, int width, int height,
+                           ShadowCacheScratch& s) {
   // The glyphs that draw something, and the pixels whose shadow each can
   // reach: [left - 6, right + 11) across and down.
   s.reaches.clear();
@@ -183,7 +237,6 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
         {&g, clamp(g.left - kReachAfter, width), clamp(g.left + image.width + kReachBefore, width),
          clamp(g.top - kReachAfter, height), clamp(g.top + image.rows + kReachBefore, height)});
   }
-  if (s.reaches.empty()) return;  // nothing visible: no shadow
 
   // Each line of text is a band of rows, cut into spans where a glyph comes
   // within reach or goes out of it. The key of a cell: its size, the colour,
@@ -254,10 +307,9 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
       ++s.cellCount;
     }
   }
-  if (s.cellCount == 0) return;
+}
 
-  Find(s);
-
+std::int64_t ShadowCache::PlanParts(ShadowCacheScratch& s, int width, int height) {
   // The parts to blur: in each band, the cells not found, joined unless
   // found ones of kJoinGap columns or more lie between, each with the
   // pixels around it that its shadow reads.
@@ -292,52 +344,7 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
     s.parts.push_back(part);
     first = last;
   }
-  if (partPixels * kWholeShare.den >= std::int64_t{width} * height * kWholeShare.num) {
-    // Blurring the parts would cost about as much as the whole picture: the
-    // whole picture, in place.
-    ApplyShadow(text, scratch, ink);
-    for (std::size_t i = 0; i < s.cellCount; ++i) {
-      ShadowCacheScratch::Cell& cell = s.cells[i];
-      if (!cell.keep) continue;
-      Take(s, cell, text, 0, 0);
-      Keep(s, cell);
-    }
-    return;
-  }
-
-  // Each part from its own copy of the text as drawn around it: the picture
-  // is not changed until every shadow is known.
-  for (const ShadowCacheScratch::Part& part : s.parts) {
-    ArgbBitmap& window = s.window;
-    window.Resize(part.right - part.left, part.below - part.above);
-    for (int y = part.above; y < part.below; ++y) {
-      const Argb* row = text.Row(y);
-      std::copy(row + part.left, row + part.right, window.Row(y - part.above));
-    }
-    // Only the part's own pixels: the window's others are read alone.
-    const ShadowCacheScratch::Cell& firstCell = s.cells[part.first];
-    ApplyShadow(window, scratch, ink,
-                PixelRect{firstCell.begin - part.left, firstCell.top - part.above,
-                          s.cells[part.last - 1].end - part.left, firstCell.bottom - part.above});
-    for (std::size_t i = part.first; i < part.last; ++i) {
-      ShadowCacheScratch::Cell& cell = s.cells[i];
-      if (cell.found) continue;
-      Take(s, cell, window, part.left, part.above);
-      if (cell.keep) Keep(s, cell);
-    }
-  }
-  // A part of a large picture (a sign across the frame) grows the window;
-  // it is not kept for the next picture, on each of many threads.
-  if (s.window.memoryBytes() > kWindowKept) s.window = ArgbBitmap();
-
-  for (std::size_t i = 0; i < s.cellCount; ++i) {
-    const ShadowCacheScratch::Cell& cell = s.cells[i];
-    const int n = cell.end - cell.begin;
-    for (int r = 0; r < cell.rows; ++r) {
-      PutShadow(s.bytes.data() + cell.at + static_cast<std::size_t>(r) * n, n,
-                text.Row(cell.top + cell.firstRow + r) + cell.begin);
-    }
-  }
+  return partPixels;
 }
 
 void ShadowCache::Take(ShadowCacheScratch& s, ShadowCacheScratch::Cell& cell,

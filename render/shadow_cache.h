@@ -106,6 +106,12 @@ class ShadowCache {
 
   // Whether this picture is not to be looked up (see Find).
   bool Resting();
+  // Cuts the picture of `width` x `height` pixels that `drawing` draws into
+  // the cells s.cells[0, s.cellCount), with their keys.
+  static void CutCells(const TextDrawing& drawing, int width, int height, ShadowCacheScratch& s);
+  // Plans s.parts, the parts that blur the cells not found; gives the pixels
+  // of the copies they blur from.
+  static std::int64_t PlanParts(ShadowCacheScratch& s, int width, int height);
   // Looks up the cells of `s`, copying the shadows found, and marks those
   // not found that were seen once before, to keep.
   void Find(ShadowCacheScratch& s);
