@@ -56,10 +56,32 @@ ScanResult ScanColoursReference(const WorkImage& image, ColourTable& table, bool
   return result;
 }
 
+// The plain scan, with runs of equal pixels passed over in one step (see
+// FindOrEnter) and colours found through a ColourIndex kept beside the table,
+// which gives the same answer as the linear search (entries are distinct).
 ScanResult ScanColours(const WorkImage& image, ColourTable& table, bool probe) {
-  return ScanRowsWith<RgbaKeys>(
-      image.width, image.height, [&image](std::int32_t r) { return image.rows[r]; }, table, probe,
-      [](std::int32_t, std::int32_t, std::uint8_t) {}, [] {}, nullptr, image.instructionSet);
+  table = ColourTable{};
+  ColourIndex colours;
+  PixelRuns runs(image.instructionSet);
+  ScanResult result;
+  for (std::int32_t r = 0; r < image.height; ++r) {
+    const std::uint8_t* row = image.rows[r];
+    const int count = runs.Split(row, image.width);
+    for (int i = 0; i < count; ++i) {
+      const int found = FindOrEnter<RgbaKeys>(
+          PixelKey(row + 4 * static_cast<std::ptrdiff_t>(runs.Start(i))), colours, table);
+      if (found == kNoRoomForColour) {
+        result.end = ScanEnd::kOverflow;
+        return result;
+      }
+      result.transparent |= found < 0;
+    }
+    if (probe && table.entryCount == ColourTable::kMaxEntries) {
+      result.end = ScanEnd::kFull;
+      return result;
+    }
+  }
+  return result;
 }
 
 ColourCount JudgeColourCount(const ColourTable& table, const ScanResult& count) {

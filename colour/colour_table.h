@@ -95,6 +95,15 @@ class ColourIndex {
   // visible pixel can match them).
   void Build(const ColourTable& table);
 
+  // Find's common case alone: true, with `index` what Find gives, when the
+  // key's first slot holds it (a key 0 finds any empty slot so). False
+  // tells nothing; Find then answers.
+  bool FindInFirstSlot(std::uint32_t key, int& index) const {
+    const std::uint32_t slot = Slot(key);
+    index = indexes_[slot];
+    return keys_[slot] == key;
+  }
+
  private:
   // Find past an occupied first slot that holds another key.
   int FindFurther(std::uint32_t key, std::uint32_t slot) const {
@@ -163,96 +172,28 @@ inline void EnterColour(ColourTable& table, std::uint32_t key) {
   table.alpha[i] = rgba[3];
 }
 
-// ScanColours over `height` rows of `width` pixels, rowAt(r) giving row r's
-// first byte and `Keys` the form of its pixels, telling on the way what the
-// table says of every pixel: for each row that the scan gets through (a row
-// where it overflows tells nothing), onRow(starts, indexes, count) with the
-// row's runs of equal pixels, left to right: run i covers the pixels
-// [starts[i], starts[i + 1]) and its colour has the index indexes[i] in the
-// table (255 for a transparent run); the arrays stay valid during the call.
-// A colour's index never changes once entered, so when the scan completes
-// these are the indexes the finished table gives.
-//
-// It is the plain scan with two shortcuts, neither of which changes what it
-// enters or reports:
-//   - Colours are found through a ColourIndex kept beside the table, which
-//     gives the same answer as the linear search (entries are distinct).
-//   - A run of pixels equal to its first one is passed over in one step: once
-//     the first has been visited, each of the others is either transparent
-//     (the flag is already set) or found in the table, so visiting them
-//     changes nothing; only a run's first pixel can overflow the table.
-// When `rowUsed` is given, a row r with rowUsed[r] == 0 is known to be fully
-// transparent and its pixels are not read (they may hold anything). `set`
-// is the instruction set of the run splitter.
-// Always inlined, so that the callers' state (run-length coder, output
-// length) stays in registers rather than behind references.
-template <typename Keys, typename RowAt, typename OnRow>
-inline __attribute__((always_inline)) ScanResult ScanRowsByRow(
-    std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
-    OnRow&& onRow, const std::uint8_t* rowUsed = nullptr,
-    InstructionSet set = InstructionSet::kBest) {
-  table = ColourTable{};
-  ColourIndex index;
-  PixelRuns runs(set);
-  ScanResult result;
-  std::vector<std::uint8_t> indexes(static_cast<std::size_t>(std::max(width, 0)));
-  for (std::int32_t r = 0; r < height; ++r) {
-    if (rowUsed != nullptr && rowUsed[r] == 0) {
-      // A row known to be fully transparent: one transparent run, which
-      // enters nothing, as a scan of its pixels would find.
-      result.transparent |= width > 0;
-      const std::int32_t starts[2] = {0, width};
-      const std::uint8_t transparent[1] = {static_cast<std::uint8_t>(-1)};
-      onRow(starts, transparent, width > 0 ? 1 : 0);
-    } else {
-      const std::uint8_t* row = rowAt(r);
-      const int count = runs.Split(row, width);
-      bool transparent = false;
-      for (int i = 0; i < count; ++i) {
-        const std::uint32_t key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(runs.Start(i)));
-        // A transparent key is never entered, so it is not found either;
-        // both kinds of run are handled without a branch on which it is
-        // (they alternate unpredictably), only a new colour takes one.
-        int found = index.Find(key);
-        if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) [[unlikely]] {
-          if (table.entryCount == ColourTable::kMaxEntries) {
-            result.end = ScanEnd::kOverflow;
-            result.transparent |= transparent;
-            return result;
-          }
-          found = table.entryCount;
-          index.Insert(key, found);
-          EnterColour<Keys>(table, key);
-        }
-        // Now only a transparent run has no index; it takes 255.
-        transparent |= found < 0;
-        indexes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(found);
-      }
-      result.transparent |= transparent;
-      onRow(runs.Starts(), indexes.data(), count);
-    }
-    if (probe && table.entryCount == ColourTable::kMaxEntries) {
-      result.end = ScanEnd::kFull;
-      return result;
-    }
-  }
-  return result;
-}
+// What FindOrEnter gives for a new colour when the table is full.
+constexpr int kNoRoomForColour = -2;
 
-// The same telling each run, onRun(start, end, index), and each row's end,
-// onRowEnd().
-template <typename Keys, typename RowAt, typename OnRun, typename OnRowEnd>
-inline __attribute__((always_inline)) ScanResult ScanRowsWith(
-    std::int32_t width, std::int32_t height, RowAt&& rowAt, ColourTable& table, bool probe,
-    OnRun&& onRun, OnRowEnd&& onRowEnd, const std::uint8_t* rowUsed = nullptr,
-    InstructionSet set = InstructionSet::kBest) {
-  return ScanRowsByRow<Keys>(
-      width, height, rowAt, table, probe,
-      [&](const std::int32_t* starts, const std::uint8_t* indexes, int count) {
-        for (int i = 0; i < count; ++i) onRun(starts[i], starts[i + 1], indexes[i]);
-        onRowEnd();
-      },
-      rowUsed, set);
+// One step of a colour scan, for a pixel of key `key` (in the form `Keys`)
+// visited after every pixel before it: the index of its colour in `table`,
+// which `colours` indexes, entering the colour first when it is new and
+// visible; -1 when it is transparent (such a key is never entered, so it is
+// not found either); kNoRoomForColour when it is new and the table full.
+//
+// A scan visits only the first pixel of each run of equal pixels: once that
+// pixel has been visited, each of the others is either transparent or found
+// in the table, so visiting them would change nothing.
+template <typename Keys>
+inline int FindOrEnter(std::uint32_t key, ColourIndex& colours, ColourTable& table) {
+  int found = colours.Find(key);
+  if (found < 0 && Keys::Alpha(key) != 0) {
+    if (table.entryCount == ColourTable::kMaxEntries) return kNoRoomForColour;
+    found = table.entryCount;
+    colours.Insert(key, found);
+    EnterColour<Keys>(table, key);
+  }
+  return found;
 }
 
 // The verdict on a complete counting scan that built `table`: the colour

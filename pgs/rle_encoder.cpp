@@ -157,6 +157,98 @@ inline void PutEndOfLine(RleSink& sink) {
   sink.Append(pgs::kRleEscape | 0x00 << 8, 2);
 }
 
+// Stores the codes of a run of 64 pixels or more at bytes + at, each as
+// four bytes, and returns the write position after them.
+[[gnu::noinline]] std::int64_t PutLongRun(std::uint8_t* bytes, std::int64_t at, std::uint8_t index,
+                                          std::int32_t length) {
+  while (length > kMaxRun) {
+    const Code code = MakeCode(index, kMaxRun);
+    std::memcpy(bytes + at, &code.bytes, 4);
+    at += code.count;
+    length -= kMaxRun;
+  }
+  const Code code = MakeCode(index, length);
+  std::memcpy(bytes + at, &code.bytes, 4);
+  return at + code.count;
+}
+
+template <typename Keys>
+[[gnu::noinline]] int FindOrEnterOutOfLine(std::uint32_t key, ColourIndex& colours,
+                                           ColourTable& table) {
+  return FindOrEnter<Keys>(key, colours, table);
+}
+
+// What CodeRow did: the write position after the row, or -1 when it stopped
+// at a colour that does not fit the full table; and whether it met a
+// transparent run.
+struct CodedRow {
+  std::int64_t at;
+  bool transparent;
+};
+
+// The fast form of RunCoder::CountAndCodeRow for a row of count >= 1 runs
+// that starts with no run pending, far enough from the end of the buffer
+// that every code is stored whole: a row of `width` pixels in `count` runs
+// takes at most count + width / 16383 codes (a run longer than 16383 pixels
+// is split) of at most four bytes, each stored as four, and the two of the
+// row's end. Writes from bytes + at.
+//
+// Nearly every run's colour sits in its first slot of the index, so the loop
+// tests only that and leaves all else (other slots, new colours, the full
+// table) to FindOrEnter; the write position and the run being joined stay
+// in local variables, which the byte stores cannot change.
+template <typename Keys>
+CodedRow CodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
+                 ColourIndex& colours, ColourTable& table, std::uint8_t* bytes, std::int64_t at) {
+  auto indexOf = [row, &colours, &table](std::int32_t start) {
+    const std::uint32_t key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(start));
+    int found;
+    if (!colours.FindInFirstSlot(key, found)) [[unlikely]] {
+      found = FindOrEnterOutOfLine<Keys>(key, colours, table);
+    }
+    return found;
+  };
+  // Returns the write position after the code.
+  auto put = [bytes](std::int64_t at, int index, std::int32_t length) {
+    if (length < kShortRuns) [[likely]] {
+      // The top byte (the count) is stored too, and overwritten like the
+      // other bytes past the code.
+      const std::uint32_t entry = kShortCodes[index * kShortRuns + length];
+      std::memcpy(bytes + at, &entry, 4);
+      return at + (entry >> 24);
+    }
+    return PutLongRun(bytes, at, static_cast<std::uint8_t>(index), length);
+  };
+  std::int32_t start = starts[0];
+  int found = indexOf(start);
+  if (found == kNoRoomForColour) return {-1, false};
+  int seen = found;            // negative once a transparent run was met
+  int current = found & 0xFF;  // as a byte: a transparent run joins a run of index 255
+  std::int32_t next = starts[1];
+  std::int32_t run = next - start;
+  for (int i = 1; i < count; ++i) {
+    start = next;
+    next = starts[i + 1];
+    found = indexOf(start);
+    if (found == kNoRoomForColour) [[unlikely]] {
+      return {-1, false};
+    }
+    seen |= found;
+    const int index = found & 0xFF;
+    if (index == current) [[unlikely]] {
+      run += next - start;
+      continue;
+    }
+    at = put(at, current, run);
+    current = index;
+    run = next - start;
+  }
+  at = put(at, current, run);
+  const std::uint16_t endOfLine = pgs::kRleEscape | 0x00 << 8;
+  std::memcpy(bytes + at, &endOfLine, 2);
+  return {at + 2, seen < 0};
+}
+
 // Joins the runs of equal pixels of a row into runs of equal indexes and
 // writes each as its code; EndRow writes the row's last run and the
 // end-of-line code. It holds its sink by value, so that the compiler can
@@ -182,63 +274,37 @@ class RunCoder {
     run_ = 0;
     PutEndOfLine(sink_);
   }
-  // Add for the runs of a whole row, run i being [starts[i], starts[i + 1])
-  // of index indexes[i], then EndRow: the same bytes. Far enough from the
-  // end of the buffer every code is stored whole: a row of `width` pixels
-  // in `count` runs takes at most count + width / 16383 codes (a run longer
-  // than 16383 pixels is split) of at most four bytes, each stored as four,
-  // and the two of the row's end. There the write position and the run
-  // being joined stay in local variables, which the byte stores cannot
-  // change.
-  void CodeRow(const std::int32_t* starts, const std::uint8_t* indexes, int count,
-               std::int32_t width) {
+  // The colour count and the coding of one row in one pass: for each run of
+  // equal pixels, run i being [starts[i], starts[i + 1]) of the key at its
+  // first pixel, finds its index in `colours`, entering a new visible colour
+  // in `table` and `colours` as the count does, and codes it with Add; then
+  // EndRow. Returns false, with the row unfinished, at a colour that does
+  // not fit the full table. Sets `transparent` when a transparent run was
+  // met before the end.
+  template <typename Keys>
+  bool CountAndCodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
+                       std::int32_t width, ColourIndex& colours, ColourTable& table,
+                       bool& transparent) {
+    // See CodeRow for the room that the fast form needs.
     const std::int64_t most = 4 * (static_cast<std::int64_t>(count) + width / kMaxRun) + 4;
-    if (std::endian::native != std::endian::little ||
-        sink_.length() + most > RleBuffer::kCapacity || current_ != kNoRun) {
-      for (int i = 0; i < count; ++i) Add(indexes[i], starts[i + 1] - starts[i]);
-      EndRow();
-      return;
+    if (std::endian::native == std::endian::little && count > 0 &&
+        sink_.length() + most <= RleBuffer::kCapacity && current_ == kNoRun) [[likely]] {
+      const CodedRow coded =
+          CodeRow<Keys>(row, starts, count, colours, table, sink_.bytes(), sink_.length());
+      if (coded.at < 0) return false;
+      sink_.SetLength(coded.at);
+      transparent |= coded.transparent;
+      return true;
     }
-    std::uint8_t* const bytes = sink_.bytes();
-    std::int64_t at = sink_.length();
-    auto put = [bytes, &at](std::uint8_t index, std::int32_t length) {
-      if (length < kShortRuns) [[likely]] {
-        // The top byte (the count) is stored too, and overwritten like the
-        // other bytes past the code.
-        const std::uint32_t entry = kShortCodes[index * kShortRuns + length];
-        std::memcpy(bytes + at, &entry, 4);
-        at += entry >> 24;
-        return;
-      }
-      while (length > kMaxRun) {
-        const Code code = MakeCode(index, kMaxRun);
-        std::memcpy(bytes + at, &code.bytes, 4);
-        at += code.count;
-        length -= kMaxRun;
-      }
-      const Code code = MakeCode(index, length);
-      std::memcpy(bytes + at, &code.bytes, 4);
-      at += code.count;
-    };
-    int current = kNoRun;
-    std::int32_t run = 0;
     for (int i = 0; i < count; ++i) {
-      const int index = indexes[i];
-      const std::int32_t length = starts[i + 1] - starts[i];
-      if (index == current) [[unlikely]] {
-        run += length;
-        continue;
-      }
-      if (run > 0) [[likely]] {
-        put(static_cast<std::uint8_t>(current), run);
-      }
-      current = index;
-      run = length;
+      const int found = FindOrEnter<Keys>(
+          PixelKey(row + 4 * static_cast<std::ptrdiff_t>(starts[i])), colours, table);
+      if (found == kNoRoomForColour) return false;
+      transparent |= found < 0;
+      Add(static_cast<std::uint8_t>(found), starts[i + 1] - starts[i]);
     }
-    if (run > 0) put(static_cast<std::uint8_t>(current), run);
-    const std::uint16_t endOfLine = pgs::kRleEscape | 0x00 << 8;
-    std::memcpy(bytes + at, &endOfLine, 2);
-    sink_.SetLength(at + 2);
+    EndRow();
+    return true;
   }
   const RleSink& sink() const { return sink_; }
 
@@ -325,22 +391,40 @@ bool EncodeRle(const WorkImage& image, const ColourTable& table, RleBuffer& rle)
 // table, so the data is coded during that scan. The scan reads the picture's
 // ARGB values directly: they are equal exactly when the WorkImage's bytes
 // would be, and the entries are made of their channels, so the table and the
-// indexes are the same.
+// indexes are the same. The scan is ScanColours's, with the finding of each
+// run's index and its code in one loop.
 ScanResult EncodeRleWhileCounting(const ArgbBitmap& picture, ColourTable& table, RleBuffer& rle,
                                   const std::uint8_t* rowUsed, InstructionSet set) {
   rle.rleLength = 0;
+  table = ColourTable{};
+  ColourIndex colours;
+  PixelRuns runs(set);
   RunCoder coder(rle);
+  ScanResult result;
   const std::int32_t width = picture.width();
-  const ScanResult probe = ScanRowsByRow<ArgbKeys>(
-      width, picture.height(),
-      [&picture](std::int32_t r) { return reinterpret_cast<const std::uint8_t*>(picture.Row(r)); },
-      table, /*probe=*/true,
-      [&coder, width](const std::int32_t* starts, const std::uint8_t* indexes, int count) {
-        coder.CodeRow(starts, indexes, count, width);
-      },
-      rowUsed, set);
+  for (std::int32_t r = 0; r < picture.height(); ++r) {
+    if (rowUsed != nullptr && rowUsed[r] == 0) {
+      // A row known to be fully transparent: one transparent run, which
+      // enters nothing, as a scan of its pixels would find.
+      result.transparent |= width > 0;
+      if (width > 0) coder.Add(pgs::kTransparentIndex, width);
+      coder.EndRow();
+    } else {
+      const auto* row = reinterpret_cast<const std::uint8_t*>(picture.Row(r));
+      const int count = runs.Split(row, width);
+      if (!coder.CountAndCodeRow<ArgbKeys>(row, runs.Starts(), count, width, colours, table,
+                                           result.transparent)) {
+        result.end = ScanEnd::kOverflow;
+        break;
+      }
+    }
+    if (table.entryCount == ColourTable::kMaxEntries) {
+      result.end = ScanEnd::kFull;
+      break;
+    }
+  }
   FinishObject(coder.sink().length(), rle);
-  return probe;
+  return result;
 }
 
 }  // namespace kelpie
