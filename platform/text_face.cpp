@@ -580,8 +580,8 @@ TextBox FreeTypeFace::Measure(std::string_view utf8) {
 // of whole vectors spends most of its time in its scalar tail. Instead
 // `step(i)` runs on the four pixels from i, at multiples of four and once
 // more on the last four: a step that gives the same result when run twice on
-// a pixel may overlap the one before. Rows shorter than four pixels go one
-// pixel at a time through `single(i)`.
+// a pixel may overlap another. Rows shorter than four pixels go one pixel at
+// a time through `single(i)`.
 template <typename Step, typename Single>
 inline void ForFourPixels(long n, Step step, Single single) {
   if (n < 4) {
@@ -590,6 +590,25 @@ inline void ForFourPixels(long n, Step step, Single single) {
   }
   for (long i = 0; i + 4 < n; i += 4) step(i);
   step(n - 4);
+}
+
+// The same for a step that writes `row`: fourPixels(i) gives the new value
+// of the four pixels from i, computed from the pixels of row + i, and the
+// new value of a pixel must not depend on whether it was computed before or
+// after the pixel was written. The last four are computed first, from the
+// pixels as they are, and written last: a step that read pixels a step just
+// before it had written would wait for that write.
+template <typename FourPixels, typename Single>
+inline void PutFourPixels(long n, Argb* row, FourPixels fourPixels, Single single) {
+  if (n < 4) {
+    for (long i = 0; i < n; ++i) single(i);
+    return;
+  }
+  const __m128i last = fourPixels(n - 4);
+  for (long i = 0; i + 4 < n; i += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), fourPixels(i));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(row + n - 4), last);
 }
 
 // Blends `image`, its top-left pixel at (left, top) of `target`, coloured
@@ -635,8 +654,8 @@ bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
         // Four coverage bytes are widened to 32-bit lanes by two unpacks.
         const __m128i zero = _mm_setzero_si128();
         const __m128i brush = _mm_set1_epi32(static_cast<int>(rgb));
-        ForFourPixels(
-            n,
+        PutFourPixels(
+            n, row,
             [&](long i) {
               int four;
               std::memcpy(&four, cover + i, sizeof four);
@@ -645,9 +664,7 @@ bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
               const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
               const __m128i keep = _mm_cmpeq_epi32(c, zero);
               const __m128i drawnPixels = _mm_or_si128(_mm_slli_epi32(c, 24), brush);
-              _mm_storeu_si128(
-                  reinterpret_cast<__m128i*>(row + i),
-                  _mm_or_si128(_mm_and_si128(keep, pixels), _mm_andnot_si128(keep, drawnPixels)));
+              return _mm_or_si128(_mm_and_si128(keep, pixels), _mm_andnot_si128(keep, drawnPixels));
             },
             [&](long i) { row[i] = cover[i] != 0 ? (Argb{cover[i]} << 24) | rgb : row[i]; });
         continue;

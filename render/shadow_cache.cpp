@@ -81,18 +81,21 @@ void ShadowBytes(const Argb* p, int n, std::uint8_t* out) {
 // other than 0 is the alpha of a black pixel, any other pixel stays.
 void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
   const __m128i zero = _mm_setzero_si128();
-  // The four pixels at q from the four bytes in the low lanes of `b`: byte
-  // b in the top byte of a 32-bit lane is b << 24.
-  const auto put = [&zero](__m128i b, Argb* q) {
+  // The four pixels at q with the shadow of the four bytes in the low lanes
+  // of `b` put in: byte b in the top byte of a 32-bit lane is b << 24.
+  const auto shaded = [&zero](__m128i b, const Argb* q) {
     const __m128i shadow = _mm_unpacklo_epi16(zero, _mm_unpacklo_epi8(zero, b));
-    __m128i* at = reinterpret_cast<__m128i*>(q);
-    const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), _mm_cmpeq_epi32(shadow, zero));
-    _mm_storeu_si128(at, _mm_or_si128(kept, shadow));
+    const __m128i kept = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)),
+                                       _mm_cmpeq_epi32(shadow, zero));
+    return _mm_or_si128(kept, shadow);
   };
-  const auto putFour = [&put, bytes, p](int x) {
+  const auto put = [](__m128i four, Argb* q) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), four);
+  };
+  const auto shadedFour = [&shaded, bytes, p](int x) {
     std::int32_t four;
     std::memcpy(&four, bytes + x, sizeof four);
-    put(_mm_cvtsi32_si128(four), p + x);
+    return shaded(_mm_cvtsi32_si128(four), p + x);
   };
   if (n < 4) {
     // Without a branch on each byte, which would be guessed wrong half the
@@ -104,20 +107,22 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
     }
     return;
   }
-  // The last four pixels first, then sixteen and four a step from the left,
-  // the last of which may put some of those four again (which changes
-  // nothing). Putting the last four first keeps any step from reading
-  // pixels that the step just before has written, which would wait for
-  // that write.
-  putFour(n - 4);
+  // Sixteen and four pixels a step from the left, and the last four, which
+  // a step may put again (that changes nothing). Those four are worked out
+  // first, from the pixels as they are, and put last: a step that read
+  // pixels that a step just before had written would wait for that write.
+  const __m128i last = shadedFour(n - 4);
   int x = 0;
   for (; x + 16 <= n - 4; x += 16) {
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
     // Sixteen pixels without shadow, as inside the strokes, stay.
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) == 0xFFFF) continue;
-    for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) put(b, p + x + 4 * k);
+    for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) {
+      put(shaded(b, p + x + 4 * k), p + x + 4 * k);
+    }
   }
-  for (; x < n - 4; x += 4) putFour(x);
+  for (; x < n - 4; x += 4) put(shadedFour(x), p + x);
+  put(last, p + n - 4);
 }
 
 // Kept shadows take four bits a pixel: the high half of its byte, which
