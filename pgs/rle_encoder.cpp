@@ -200,13 +200,15 @@ struct CodedRow {
 template <typename Keys>
 CodedRow CodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
                  ColourIndex& colours, ColourTable& table, std::uint8_t* bytes, std::int64_t at) {
-  auto indexOf = [row, &colours, &table](std::int32_t start) {
+  // Sets `found` to the index of the colour of the run at `start`; false
+  // when it does not fit the full table.
+  auto indexOf = [row, &colours, &table](std::int32_t start, int& found) {
     const std::uint32_t key = PixelKey(row + 4 * static_cast<std::ptrdiff_t>(start));
-    int found;
-    if (!colours.FindInFirstSlot(key, found)) [[unlikely]] {
-      found = FindOrEnterOutOfLine<Keys>(key, colours, table);
+    if (colours.FindInFirstSlot(key, found)) [[likely]] {
+      return true;
     }
-    return found;
+    found = FindOrEnterOutOfLine<Keys>(key, colours, table);
+    return found != kNoRoomForColour;
   };
   // Returns the write position after the code.
   auto put = [bytes](std::int64_t at, int index, std::int32_t length) {
@@ -220,8 +222,8 @@ CodedRow CodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
     return PutLongRun(bytes, at, static_cast<std::uint8_t>(index), length);
   };
   std::int32_t start = starts[0];
-  int found = indexOf(start);
-  if (found == kNoRoomForColour) return {-1, false};
+  int found;
+  if (!indexOf(start, found)) return {-1, false};
   int seen = found;            // negative once a transparent run was met
   int current = found & 0xFF;  // as a byte: a transparent run joins a run of index 255
   std::int32_t next = starts[1];
@@ -229,8 +231,7 @@ CodedRow CodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
   for (int i = 1; i < count; ++i) {
     start = next;
     next = starts[i + 1];
-    found = indexOf(start);
-    if (found == kNoRoomForColour) [[unlikely]] {
+    if (!indexOf(start, found)) [[unlikely]] {
       return {-1, false};
     }
     seen |= found;
