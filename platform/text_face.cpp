@@ -613,8 +613,11 @@ inline void PutFourPixels(long n, Argb* row, FourPixels fourPixels, Single singl
 
 // Blends `image`, its top-left pixel at (left, top) of `target`, coloured
 // with `colour`; pixels outside `target` are skipped. Returns true when
-// every row of the image met only transparent pixels.
-bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target) {
+// every row of the image met only transparent pixels. When `clearFrom` is
+// given, the pixels of each target row y from column clearFrom[y] on are
+// known to be transparent, and the glyph moves it on past its own.
+bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target,
+                long* clearFrom = nullptr) {
   const long x0 = std::max(0L, left);
   const long y0 = std::max(0L, top);
   const long x1 = std::min(static_cast<long>(target.width()), left + image.width);
@@ -636,18 +639,24 @@ bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbB
     // (v + 1 + (v >> 8)) >> 8, equal to v / 255 for v <= 65534; here
     // v <= 255 * 255 + 127.
     unsigned drawn = 0;
-    __m128i drawnLanes = _mm_setzero_si128();
-    ForFourPixels(
-        n,
-        [&](long i) {
-          drawnLanes =
-              _mm_or_si128(drawnLanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)));
-        },
-        [&](long i) { drawn |= row[i]; });
-    drawn =
-        AlphaOf(drawn) |
-        (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi32(drawnLanes, 24), _mm_setzero_si128())) ^
-         0xFFFF);
+    if (clearFrom != nullptr && x0 >= clearFrom[y]) {
+      // Right of every glyph drawn before on this row: transparent.
+      clearFrom[y] = x1;
+    } else {
+      if (clearFrom != nullptr) clearFrom[y] = std::max(clearFrom[y], x1);
+      __m128i drawnLanes = _mm_setzero_si128();
+      ForFourPixels(
+          n,
+          [&](long i) {
+            drawnLanes = _mm_or_si128(drawnLanes,
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)));
+          },
+          [&](long i) { drawn |= row[i]; });
+      drawn =
+          AlphaOf(drawn) |
+          (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi32(drawnLanes, 24), _mm_setzero_si128())) ^
+           0xFFFF);
+    }
     if (drawn == 0) {
       if (brushAlpha == 255) {
         // An opaque brush: (c * 255 + 127) / 255 = c for every coverage c.
@@ -795,6 +804,17 @@ bool TextDrawing::DrawOn(ArgbBitmap& target) const {
   bool overTransparent = true;
   for (const Glyph& g : glyphs_) {
     overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target);
+  }
+  return overTransparent;
+}
+
+bool TextDrawing::DrawOnClear(ArgbBitmap& target, int width, int height) const {
+  target.Reset(width, height, 0);
+  if (drawnBefore_) return DrawOn(target);
+  std::vector<long> clearFrom(static_cast<std::size_t>(std::max(height, 0)), 0);
+  bool overTransparent = true;
+  for (const Glyph& g : glyphs_) {
+    overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target, clearFrom.data());
   }
   return overTransparent;
 }

@@ -66,6 +66,11 @@ class TextDrawing {
   // true when every pixel was drawn over a fully transparent one (always
   // false for a picture drawn beforehand).
   bool DrawOn(ArgbBitmap& target) const;
+  // Makes `target` width x height and fully transparent, then DrawOn: the
+  // same pixels and result. Faster: a glyph row right of every glyph drawn
+  // before it on that row is known to lie over transparent pixels, which
+  // DrawOn would check.
+  bool DrawOnClear(ArgbBitmap& target, int width, int height) const;
   // The colour of glyph images (0 for a picture drawn beforehand).
   Argb colour() const { return colour_; }
   // The glyphs DrawOn draws, in drawing order; none for a picture drawn

@@ -81,12 +81,12 @@ void LayOutLineText(const SubtitleEvent& event, const MeasuredLine& measured, co
 void FinishLine(LinePicture& line, ShadowScratch& scratch, ShadowCache* cache,
                 ShadowCacheScratch* cells) {
   std::call_once(line.finished, [&] {
-    line.text.Reset(line.width, line.height, 0);
     // Text drawn in one colour over transparent pixels only (no glyphs
     // overlapped) has that colour in every visible pixel, which the shadow
     // need not check.
-    const std::optional<Argb> ink =
-        line.drawing.DrawOn(line.text) ? std::optional<Argb>(line.drawing.colour()) : std::nullopt;
+    const std::optional<Argb> ink = line.drawing.DrawOnClear(line.text, line.width, line.height)
+                                        ? std::optional<Argb>(line.drawing.colour())
+                                        : std::nullopt;
     if (cache != nullptr && cells != nullptr) {
       cache->Apply(line.text, line.drawing, scratch, *cells, ink);
     } else {
