@@ -191,8 +191,10 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
 
   // Each part from its own copy of the text as drawn around it: the picture
   // is not changed until every shadow is known.
-  for (const ShadowCacheScratch::Part& part : s.parts) {
-    ArgbBitmap& window = s.window;
+  if (s.windows.size() < s.parts.size()) s.windows.resize(s.parts.size());
+  for (std::size_t k = 0; k < s.parts.size(); ++k) {
+    const ShadowCacheScratch::Part& part = s.parts[k];
+    ArgbBitmap& window = s.windows[k];
     window.Resize(part.right - part.left, part.below - part.above);
     for (int y = part.above; y < part.below; ++y) {
       const Argb* row = text.Row(y);
@@ -205,22 +207,42 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
                           s.cells[part.last - 1].end - part.left, firstCell.bottom - part.above});
     for (std::size_t i = part.first; i < part.last; ++i) {
       ShadowCacheScratch::Cell& cell = s.cells[i];
-      if (cell.found) continue;
+      if (cell.found || !cell.keep) continue;
       Take(s, cell, window, part.left, part.above);
-      if (cell.keep) Keep(s, cell);
+      Keep(s, cell);
     }
   }
-  // A part of a large picture (a sign across the frame) grows the window;
-  // it is not kept for the next picture, on each of many threads.
-  if (s.window.memoryBytes() > kWindowKept) s.window = ArgbBitmap();
 
+  // Found cells from their bytes; the others as their part's copy has them
+  // (the shadow put in, every other pixel as drawn).
   for (std::size_t i = 0; i < s.cellCount; ++i) {
     const ShadowCacheScratch::Cell& cell = s.cells[i];
+    if (!cell.found) continue;
     const int n = cell.end - cell.begin;
     for (int r = 0; r < cell.rows; ++r) {
       PutShadow(s.bytes.data() + cell.at + static_cast<std::size_t>(r) * n, n,
                 text.Row(cell.top + cell.firstRow + r) + cell.begin);
     }
+  }
+  for (std::size_t k = 0; k < s.parts.size(); ++k) {
+    const ShadowCacheScratch::Part& part = s.parts[k];
+    const ArgbBitmap& window = s.windows[k];
+    for (std::size_t i = part.first; i < part.last; ++i) {
+      const ShadowCacheScratch::Cell& cell = s.cells[i];
+      if (cell.found) continue;
+      for (int y = cell.top; y < cell.bottom; ++y) {
+        const Argb* from = window.Row(y - part.above) + (cell.begin - part.left);
+        std::copy(from, from + (cell.end - cell.begin), text.Row(y) + cell.begin);
+      }
+    }
+  }
+  // The parts of a large picture (a sign across the frame) grow the
+  // windows; they are not kept for the next picture, on each of many
+  // threads.
+  std::size_t windowBytes = 0;
+  for (ArgbBitmap& window : s.windows) {
+    windowBytes += window.memoryBytes();
+    if (windowBytes > kWindowKept) window = ArgbBitmap();
   }
 }
 

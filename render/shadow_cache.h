@@ -47,9 +47,9 @@ struct ShadowCacheScratch {
     std::size_t hash = 0;
     bool found = false;  // its shadow came from the cache
     bool keep = false;   // its shadow is to be kept once blurred
-    // Its shadow, once found or blurred: its rows [top + firstRow, top +
-    // firstRow + rows), each pixel the alpha of the shadow pixel it becomes
-    // or 0, from `at` in `bytes`; its other rows take no shadow.
+    // Its shadow, once found or blurred to keep: its rows [top + firstRow,
+    // top + firstRow + rows), each pixel the alpha of the shadow pixel it
+    // becomes or 0, from `at` in `bytes`; its other rows take no shadow.
     int firstRow = 0;
     int rows = 0;
     std::size_t at = 0;
@@ -71,8 +71,9 @@ struct ShadowCacheScratch {
     int below;
   };
   std::vector<Part> parts;
-  std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>> bytes;  // the cells' shadows
-  ArgbBitmap window;  // the pixels around one part being blurred
+  // The shadows of the cells found, and of those blurred to keep.
+  std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>> bytes;
+  std::vector<ArgbBitmap> windows;  // each part's pixels, blurred
 };
 
 class ShadowCache {
