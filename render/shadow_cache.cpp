@@ -1,6 +1,8 @@
 #include "render/shadow_cache.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include <emmintrin.h>
@@ -125,6 +127,17 @@ void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
   put(last, p + n - 4);
 }
 
+// The hash of a key's words: each word mixed in by a multiplication, and
+// the whole once more at the end, so that its low bits (the slot, the seen
+// bit) depend on every word.
+std::uint64_t HashWords(const std::vector<std::uint64_t>& words) {
+  std::uint64_t h = 0;
+  for (const std::uint64_t w : words) h = (std::rotl(h, 23) ^ w) * 0x9E3779B97F4A7C15u;
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93u;
+  return h ^ (h >> 32);
+}
+
 // Kept shadows take four bits a pixel: the high half of its byte, which
 // tells the three shadow alphas (0x40, 0x80, 0xF8) and 0 apart.
 void PackShadow(const std::uint8_t* bytes, std::size_t count, std::uint8_t* packed) {
@@ -158,10 +171,20 @@ void UnpackShadow(const std::uint8_t* packed, std::size_t count, std::uint8_t* b
 
 }  // namespace
 
+namespace {
+
+// The pool takes the budget, but no more than kept shadows' 32-bit places
+// reach.
+std::size_t PoolSize(std::int64_t budgetBytes) {
+  return static_cast<std::size_t>(std::clamp<std::int64_t>(budgetBytes, 0, UINT32_MAX));
+}
+
+}  // namespace
+
 ShadowCache::ShadowCache(std::int64_t budgetBytes, bool rests)
     // Not value-initialised: the pages are taken only as shadows fill them.
-    : pool_(new std::uint8_t[static_cast<std::size_t>(std::max<std::int64_t>(budgetBytes, 0))]),
-      poolSize_(static_cast<std::size_t>(std::max<std::int64_t>(budgetBytes, 0))),
+    : pool_(new std::uint8_t[PoolSize(budgetBytes)]),
+      poolSize_(PoolSize(budgetBytes)),
       rests_(rests) {}
 
 void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScratch& scratch,
@@ -330,7 +353,7 @@ void ShadowCache::CutCells(const TextDrawing& drawing, int width, int height,
       if (words.size() == header) continue;
       cell.key.assign(reinterpret_cast<const char*>(words.data()),
                       words.size() * sizeof(std::uint64_t));
-      cell.hash = std::hash<std::string>()(cell.key);
+      cell.hash = HashWords(words);
       ++s.cellCount;
     }
   }
@@ -418,16 +441,15 @@ void ShadowCache::Find(ShadowCacheScratch& s) {
   for (std::size_t i = 0; i < s.cellCount; ++i) {
     ShadowCacheScratch::Cell& cell = s.cells[i];
     const std::int64_t pixels = std::int64_t{cell.end - cell.begin} * (cell.bottom - cell.top);
-    const auto it = kept_.find(Key{cell.key, cell.hash});
-    if (it != kept_.end()) {
-      const Kept& kept = it->second;
+    const Kept& kept = SlotOf(cell.key, cell.hash);
+    if (kept.keyLength != 0) {
       cell.found = true;
       cell.firstRow = kept.firstRow;
       cell.rows = kept.rows;
       cell.at = s.bytes.size();
       const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * kept.rows;
       s.bytes.resize(cell.at + count);
-      UnpackShadow(pool_.get() + kept.at, count, s.bytes.data() + cell.at);
+      UnpackShadow(pool_.get() + kept.keyAt + kept.keyLength, count, s.bytes.data() + cell.at);
       foundPixels_ += pixels;
       continue;
     }
@@ -460,26 +482,38 @@ void ShadowCache::Find(ShadowCacheScratch& s) {
   }
 }
 
+ShadowCache::Kept& ShadowCache::SlotOf(std::string_view key, std::uint64_t hash) {
+  for (std::size_t i = hash % kSlots;; i = (i + 1) % kSlots) {
+    Kept& slot = kept_[i];
+    if (slot.keyLength == 0 ||
+        (slot.hash == hash && slot.keyLength == key.size() &&
+         std::memcmp(pool_.get() + slot.keyAt, key.data(), key.size()) == 0)) {
+      return slot;
+    }
+  }
+}
+
 void ShadowCache::Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Cell& cell) {
   const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * cell.rows;
   const std::size_t size = cell.key.size() + (count + 1) / 2;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (size > poolSize_ || kept_.contains(Key{cell.key, cell.hash})) return;
-  if (used_ + size > poolSize_) {
+  if (size > poolSize_ || SlotOf(cell.key, cell.hash).keyLength != 0) return;
+  if (used_ + size > poolSize_ || keptCount_ == kMostKept) {
     // Full: every kept shadow goes (none is in use outside the lock).
-    kept_.clear();
+    std::fill(kept_.begin(), kept_.end(), Kept{});
+    keptCount_ = 0;
     used_ = 0;
   }
-  std::uint8_t* key = pool_.get() + used_;
-  std::memcpy(key, cell.key.data(), cell.key.size());
-  Kept kept;
-  kept.at = used_ + cell.key.size();
+  Kept& kept = SlotOf(cell.key, cell.hash);
+  kept.hash = cell.hash;
+  kept.keyAt = static_cast<std::uint32_t>(used_);
+  kept.keyLength = static_cast<std::uint32_t>(cell.key.size());
   kept.firstRow = cell.firstRow;
   kept.rows = cell.rows;
-  PackShadow(s.bytes.data() + cell.at, count, pool_.get() + kept.at);
+  std::memcpy(pool_.get() + used_, cell.key.data(), cell.key.size());
+  PackShadow(s.bytes.data() + cell.at, count, pool_.get() + used_ + cell.key.size());
   used_ += size;
-  kept_.emplace(
-      Key{std::string_view(reinterpret_cast<const char*>(key), cell.key.size()), cell.hash}, kept);
+  ++keptCount_;
 }
 
 std::int64_t ShadowCache::foundPixels() const {

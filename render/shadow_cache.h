@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/bitmap.h"
@@ -44,7 +43,7 @@ struct ShadowCacheScratch {
     int top = 0;
     int bottom = 0;
     std::string key;  // what its shadow depends on
-    std::size_t hash = 0;
+    std::uint64_t hash = 0;
     bool found = false;  // its shadow came from the cache
     bool keep = false;   // its shadow is to be kept once blurred
     // Its shadow, once found or blurred to keep: its rows [top + firstRow,
@@ -96,17 +95,27 @@ class ShadowCache {
  private:
   static constexpr std::size_t kSeenBits = std::size_t{1} << 20;
 
-  // A kept shadow: its cell's rows [firstRow, firstRow + rows), row by row,
-  // each pixel the alpha of the shadow pixel it becomes or 0, at `at` in
-  // the pool; its other rows take no shadow.
+  // A kept shadow: its key at `keyAt` in the pool, `keyLength` bytes, and
+  // right after it its cell's rows [firstRow, firstRow + rows), row by row,
+  // each pixel the alpha of the shadow pixel it becomes or 0; its other rows
+  // take no shadow. keyLength 0 marks an empty slot.
   struct Kept {
-    std::size_t at = 0;
-    int firstRow = 0;
-    int rows = 0;
+    std::uint64_t hash = 0;
+    std::uint32_t keyAt = 0;
+    std::uint32_t keyLength = 0;
+    std::int32_t firstRow = 0;
+    std::int32_t rows = 0;
   };
+  // The index of kept shadows: open addressing by the key's hash, at most
+  // half full, so that a look-up reads one slot or a few next to it.
+  static constexpr std::size_t kSlots = std::size_t{1} << 14;
+  static constexpr std::size_t kMostKept = kSlots / 2;
 
   // Whether this picture is not to be looked up (see Find).
   bool Resting();
+  // The slot that holds `key`, or the empty slot where it would go.
+  // REQUIRES: the lock held.
+  Kept& SlotOf(std::string_view key, std::uint64_t hash);
   // Cuts the picture of `width` x `height` pixels that `drawing` draws into
   // the cells s.cells[0, s.cellCount), with their keys.
   static void CutCells(const TextDrawing& drawing, int width, int height, ShadowCacheScratch& s);
@@ -129,16 +138,8 @@ class ShadowCache {
   std::unique_ptr<std::uint8_t[]> pool_;
   std::size_t poolSize_;
   std::size_t used_ = 0;
-  // A key and its hash, worked out once per cell.
-  struct Key {
-    std::string_view bytes;
-    std::size_t hash;
-    bool operator==(const Key& other) const { return bytes == other.bytes; }
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const { return key.hash; }
-  };
-  std::unordered_map<Key, Kept, KeyHash> kept_;  // keys in the pool
+  std::vector<Kept> kept_ = std::vector<Kept>(kSlots);
+  std::size_t keptCount_ = 0;
   // Cells seen once, by a bit of their key's hash: a cell's shadow is kept
   // when it comes a second time, so that the many that never come again
   // (most of a Chinese script's) take no room.
