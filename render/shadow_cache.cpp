@@ -311,9 +311,12 @@ void ShadowCache::CutCells(const TextDrawing& drawing, int width, int height,
   for (std::size_t b = 0; b + 1 < s.bands.size(); ++b) {
     const int top = s.bands[b];
     const int bottom = s.bands[b + 1];
+    // The glyphs that reach the band, in drawing order.
+    s.bandReaches.clear();
     s.cuts.assign({0, width});
     for (const ShadowCacheScratch::Reach& r : s.reaches) {
       if (r.top < bottom && r.bottom > top) {
+        s.bandReaches.push_back(r);
         s.cuts.push_back(r.left);
         s.cuts.push_back(r.right);
       }
@@ -341,16 +344,21 @@ void ShadowCache::CutCells(const TextDrawing& drawing, int width, int height,
       words.push_back(Pair(end + kReachAfter > width ? width - begin : -1,
                            bottom + kReachAfter > height ? height - top : -1));
       const std::size_t header = words.size();
-      for (const ShadowCacheScratch::Reach& r : s.reaches) {
-        if (r.left >= end || r.right <= begin || r.top >= bottom || r.bottom <= top) continue;
+      // Every glyph of the band is written, and the end moved past it only
+      // when it reaches the cell: which do cannot be guessed.
+      words.resize(header + 3 * s.bandReaches.size());
+      std::size_t n = header;
+      for (const ShadowCacheScratch::Reach& r : s.bandReaches) {
         const TextDrawing::Glyph& g = *r.glyph;
-        words.push_back(reinterpret_cast<std::uintptr_t>(g.image));
-        words.push_back(Pair(static_cast<int>(g.left - begin), static_cast<int>(g.top - top)));
-        words.push_back(
-            Pair(static_cast<int>(std::max(0L, -g.left)), static_cast<int>(std::max(0L, -g.top))));
+        words[n] = reinterpret_cast<std::uintptr_t>(g.image);
+        words[n + 1] = Pair(static_cast<int>(g.left - begin), static_cast<int>(g.top - top));
+        words[n + 2] =
+            Pair(static_cast<int>(std::max(0L, -g.left)), static_cast<int>(std::max(0L, -g.top)));
+        n += 3 * static_cast<std::size_t>((r.left < end) & (r.right > begin));
       }
+      words.resize(n);
       // A cell no glyph reaches reads only transparent text: no shadow.
-      if (words.size() == header) continue;
+      if (n == header) continue;
       cell.key.assign(reinterpret_cast<const char*>(words.data()),
                       words.size() * sizeof(std::uint64_t));
       cell.hash = HashWords(words);

@@ -54,7 +54,8 @@ struct ShadowCacheScratch {
     std::size_t at = 0;
   };
   std::vector<Reach> reaches;
-  std::vector<Cell> cells;  // the first `cellCount` are the picture's
+  std::vector<Reach> bandReaches;  // those of one band
+  std::vector<Cell> cells;         // the first `cellCount` are the picture's
   std::size_t cellCount = 0;
   std::vector<int> bands;
   std::vector<int> cuts;
