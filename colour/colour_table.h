@@ -187,7 +187,9 @@ constexpr int kNoRoomForColour = -2;
 template <typename Keys>
 inline int FindOrEnter(std::uint32_t key, ColourIndex& colours, ColourTable& table) {
   int found = colours.Find(key);
-  if (found < 0 && Keys::Alpha(key) != 0) {
+  // Transparent and visible pixels alternate unpredictably: no branch on
+  // which this one is, only one taken for a new colour.
+  if (((found >> 31) & static_cast<int>(Keys::Alpha(key) != 0)) != 0) [[unlikely]] {
     if (table.entryCount == ColourTable::kMaxEntries) return kNoRoomForColour;
     found = table.entryCount;
     colours.Insert(key, found);

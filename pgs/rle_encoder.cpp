@@ -180,7 +180,7 @@ template <typename Keys>
 
 // What CodeRow did: the write position after the row, or -1 when it stopped
 // at a colour that does not fit the full table; and whether it met a
-// transparent run.
+// transparent run before the end.
 struct CodedRow {
   std::int64_t at;
   bool transparent;
@@ -232,7 +232,7 @@ CodedRow CodeRow(const std::uint8_t* row, const std::int32_t* starts, int count,
     start = next;
     next = starts[i + 1];
     if (!indexOf(start, found)) [[unlikely]] {
-      return {-1, false};
+      return {-1, seen < 0};
     }
     seen |= found;
     const int index = found & 0xFF;
@@ -292,9 +292,9 @@ class RunCoder {
         sink_.length() + most <= RleBuffer::kCapacity && current_ == kNoRun) [[likely]] {
       const CodedRow coded =
           CodeRow<Keys>(row, starts, count, colours, table, sink_.bytes(), sink_.length());
+      transparent |= coded.transparent;
       if (coded.at < 0) return false;
       sink_.SetLength(coded.at);
-      transparent |= coded.transparent;
       return true;
     }
     for (int i = 0; i < count; ++i) {
