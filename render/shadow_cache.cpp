@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "platform/glyph_cache.h"
 
@@ -79,54 +79,6 @@ void ShadowBytes(const Argb* p, int n, std::uint8_t* out) {
   }
 }
 
-// The `n` text pixels at p as drawn, shadowed from their kept bytes: a byte
-// other than 0 is the alpha of a black pixel, any other pixel stays.
-void PutShadow(const std::uint8_t* bytes, int n, Argb* p) {
-  const __m128i zero = _mm_setzero_si128();
-  // The four pixels at q with the shadow of the four bytes in the low lanes
-  // of `b` put in: byte b in the top byte of a 32-bit lane is b << 24.
-  const auto shaded = [&zero](__m128i b, const Argb* q) {
-    const __m128i shadow = _mm_unpacklo_epi16(zero, _mm_unpacklo_epi8(zero, b));
-    const __m128i kept = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)),
-                                       _mm_cmpeq_epi32(shadow, zero));
-    return _mm_or_si128(kept, shadow);
-  };
-  const auto put = [](__m128i four, Argb* q) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), four);
-  };
-  const auto shadedFour = [&shaded, bytes, p](int x) {
-    std::int32_t four;
-    std::memcpy(&four, bytes + x, sizeof four);
-    return shaded(_mm_cvtsi32_si128(four), p + x);
-  };
-  if (n < 4) {
-    // Without a branch on each byte, which would be guessed wrong half the
-    // time.
-    for (int x = 0; x < n; ++x) {
-      const Argb shadow = Argb{bytes[x]} << 24;
-      const Argb kept = Argb{shadow == 0} * 0xFFFFFFFF;  // all ones where no shadow
-      p[x] = (p[x] & kept) | shadow;
-    }
-    return;
-  }
-  // Sixteen and four pixels a step from the left, and the last four, which
-  // a step may put again (that changes nothing). Those four are worked out
-  // first, from the pixels as they are, and put last: a step that read
-  // pixels that a step just before had written would wait for that write.
-  const __m128i last = shadedFour(n - 4);
-  int x = 0;
-  for (; x + 16 <= n - 4; x += 16) {
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + x));
-    // Sixteen pixels without shadow, as inside the strokes, stay.
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)) == 0xFFFF) continue;
-    for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4)) {
-      put(shaded(b, p + x + 4 * k), p + x + 4 * k);
-    }
-  }
-  for (; x < n - 4; x += 4) put(shadedFour(x), p + x);
-  put(last, p + n - 4);
-}
-
 // The hash of a key's words: each word mixed in by a multiplication, and
 // the whole once more at the end, so that its low bits (the slot, the seen
 // bit) depend on every word.
@@ -168,6 +120,11 @@ void UnpackShadow(const std::uint8_t* packed, std::size_t count, std::uint8_t* b
     bytes[i] = UnpackedByte(i % 2 == 0 ? packed[i / 2] & 0xF : packed[i / 2] >> 4);
   }
 }
+
+// Putting found shadows into the picture, compiled once for each
+// instruction set.
+#define KELPIE_INSTRUCTION_SET_BODY "render/shadow_cache_body.inc"
+#include "platform/instruction_set_copies.inc"
 
 }  // namespace
 
@@ -238,15 +195,7 @@ void ShadowCache::Apply(ArgbBitmap& text, const TextDrawing& drawing, ShadowScra
 
   // Found cells from their bytes; the others as their part's copy has them
   // (the shadow put in, every other pixel as drawn).
-  for (std::size_t i = 0; i < s.cellCount; ++i) {
-    const ShadowCacheScratch::Cell& cell = s.cells[i];
-    if (!cell.found) continue;
-    const int n = cell.end - cell.begin;
-    for (int r = 0; r < cell.rows; ++r) {
-      PutShadow(s.bytes.data() + cell.at + static_cast<std::size_t>(r) * n, n,
-                text.Row(cell.top + cell.firstRow + r) + cell.begin);
-    }
-  }
+  KELPIE_INSTRUCTION_SET_COPY(scratch.instructionSet, PutFoundShadows)(s, text);
   for (std::size_t k = 0; k < s.parts.size(); ++k) {
     const ShadowCacheScratch::Part& part = s.parts[k];
     const ArgbBitmap& window = s.windows[k];
