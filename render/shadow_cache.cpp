@@ -37,8 +37,9 @@ constexpr struct {
   std::int64_t num;
   std::int64_t den;
 } kFoundShare = {1, 20};
-// The most memory the window of a part keeps from one picture to the next.
-constexpr std::size_t kWindowKept = std::size_t{256} << 10;
+// The most memory the windows of the parts keep, together, from one picture
+// to the next.
+constexpr std::size_t kWindowKept = std::size_t{64} << 10;
 
 // Two 32-bit numbers in one word of a key.
 inline std::uint64_t Pair(int first, int second) {
