@@ -617,7 +617,7 @@ inline void PutFourPixels(long n, Argb* row, FourPixels fourPixels, Single singl
 // given, the pixels of each target row y from column clearFrom[y] on are
 // known to be transparent, and the glyph moves it on past its own.
 bool BlendGlyph(const GlyphImage& image, long left, long top, Argb colour, ArgbBitmap& target,
-                long* clearFrom = nullptr) {
+                long* clearFrom) {
   const long x0 = std::max(0L, left);
   const long y0 = std::max(0L, top);
   const long x1 = std::min(static_cast<long>(target.width()), left + image.width);
@@ -796,27 +796,27 @@ TextDrawing TextFace::Prepare(std::string_view utf8, Argb colour, int x, int y) 
   return TextDrawing(std::move(picture), x, y);
 }
 
+bool TextDrawing::BlendGlyphs(ArgbBitmap& target, long* clearFrom) const {
+  bool overTransparent = true;
+  for (const Glyph& g : glyphs_) {
+    overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target, clearFrom);
+  }
+  return overTransparent;
+}
+
 bool TextDrawing::DrawOn(ArgbBitmap& target) const {
   if (drawnBefore_) {
     target.DrawOver(picture_, x_, y_);
     return false;
   }
-  bool overTransparent = true;
-  for (const Glyph& g : glyphs_) {
-    overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target);
-  }
-  return overTransparent;
+  return BlendGlyphs(target, nullptr);
 }
 
 bool TextDrawing::DrawOnClear(ArgbBitmap& target, int width, int height) const {
   target.Reset(width, height, 0);
   if (drawnBefore_) return DrawOn(target);
   std::vector<long> clearFrom(static_cast<std::size_t>(std::max(height, 0)), 0);
-  bool overTransparent = true;
-  for (const Glyph& g : glyphs_) {
-    overTransparent &= BlendGlyph(*g.image, g.left, g.top, colour_, target, clearFrom.data());
-  }
-  return overTransparent;
+  return BlendGlyphs(target, clearFrom.data());
 }
 
 std::string MissingFontMessage(char32_t c) {

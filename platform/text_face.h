@@ -80,6 +80,9 @@ class TextDrawing {
   bool drawnBefore() const { return drawnBefore_; }
 
  private:
+  // Blends every glyph over `target` (see BlendGlyph in the .cpp).
+  bool BlendGlyphs(ArgbBitmap& target, long* clearFrom) const;
+
   Argb colour_ = 0;
   std::vector<Glyph> glyphs_;
   TextLines lines_;

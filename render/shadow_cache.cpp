@@ -127,10 +127,6 @@ void UnpackShadow(const std::uint8_t* packed, std::size_t count, std::uint8_t* b
 #define KELPIE_INSTRUCTION_SET_BODY "render/shadow_cache_body.inc"
 #include "platform/instruction_set_copies.inc"
 
-}  // namespace
-
-namespace {
-
 // The pool takes the budget, but no more than kept shadows' 32-bit places
 // reach.
 std::size_t PoolSize(std::int64_t budgetBytes) {
@@ -455,14 +451,16 @@ void ShadowCache::Keep(const ShadowCacheScratch& s, const ShadowCacheScratch::Ce
   const std::size_t count = static_cast<std::size_t>(cell.end - cell.begin) * cell.rows;
   const std::size_t size = cell.key.size() + (count + 1) / 2;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (size > poolSize_ || SlotOf(cell.key, cell.hash).keyLength != 0) return;
+  Kept* slot = &SlotOf(cell.key, cell.hash);
+  if (size > poolSize_ || slot->keyLength != 0) return;  // too large, or kept by another thread
   if (used_ + size > poolSize_ || keptCount_ == kMostKept) {
     // Full: every kept shadow goes (none is in use outside the lock).
     std::fill(kept_.begin(), kept_.end(), Kept{});
     keptCount_ = 0;
     used_ = 0;
+    slot = &SlotOf(cell.key, cell.hash);
   }
-  Kept& kept = SlotOf(cell.key, cell.hash);
+  Kept& kept = *slot;
   kept.hash = cell.hash;
   kept.keyAt = static_cast<std::uint32_t>(used_);
   kept.keyLength = static_cast<std::uint32_t>(cell.key.size());
